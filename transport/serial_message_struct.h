@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QMetaType>
+#include <cstdint>
+
+// One received CAN frame. Every frame is taken as eight data bytes; there is
+// no length field. It travels between threads by value.
+struct serial_message_struct
+{
+    uint32_t id = 0;
+    uint32_t data[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+Q_DECLARE_METATYPE(serial_message_struct)
