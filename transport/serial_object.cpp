@@ -1,0 +1,141 @@
+#include "serial_object.h"
+
+#include "rx_line_cutter.h"
+
+#include <QDebug>
+
+namespace {
+
+const QByteArray adapter_bitrate("S6\r");
+const QByteArray adapter_open("O\r");
+const QByteArray adapter_close("C\r");
+constexpr int start_up_wait_ms = 1000;
+constexpr int shutdown_wait_ms = 200;
+
+} // namespace
+
+serial_object::serial_object(QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<serial_message_struct>("serial_message_struct");
+    qRegisterMetaType<serial_conf_struct>("serial_conf_struct");
+    qRegisterMetaType<QSerialPort::SerialPortError>("QSerialPort::SerialPortError");
+}
+
+serial_object::~serial_object()
+{
+    qDebug() << "serial thread finishing";
+    emit sig_disconnected();
+}
+
+void serial_object::sl_start_port_process()
+{
+    qDebug() << "start serial thread";
+    connect(&port, &QSerialPort::errorOccurred, this, &serial_object::sl_handle_error);
+    connect(&port, &QSerialPort::readyRead, this, &serial_object::sl_read_from_port);
+}
+
+void serial_object::sl_serial_conf(serial_conf_struct conf)
+{
+    // Parity is carried but left at the port's default, no parity.
+    port.setBaudRate(conf.baud_rate, QSerialPort::AllDirections);
+    port.setDataBits(conf.data_bits);
+    port.setFlowControl(conf.flow_control);
+    port.setPortName(conf.port_name);
+    port.setStopBits(conf.stop_bits);
+}
+
+void serial_object::sl_connect_serial()
+{
+    port.flush();
+    if (!port.open(QIODevice::ReadWrite)) {
+        qDebug() << "serial port open FAILED";
+        port.close();
+        emit sig_disconnected();
+        return;
+    }
+    port.flush();
+    port.clear(QSerialPort::AllDirections);
+    rx_buffer.clear();
+
+    if (!write_route_made) {
+        connect(this, &serial_object::sig_write_to_port, this, &serial_object::sl_write_to_port);
+        write_route_made = true;
+    }
+
+    if (!mini_usb_mode.load(std::memory_order_relaxed)) {
+        // The adapter's answers are not awaited; each command goes out three
+        // times in case one is lost.
+        for (int k = 0; k < 3; ++k) {
+            emit sig_write_to_port(adapter_bitrate);
+            port.waitForBytesWritten(start_up_wait_ms);
+        }
+        port.waitForBytesWritten(start_up_wait_ms);
+        emit sig_write_to_port(adapter_open);
+        port.waitForBytesWritten(start_up_wait_ms);
+        emit sig_write_to_port(adapter_open);
+        port.waitForBytesWritten(start_up_wait_ms);
+        emit sig_write_to_port(adapter_open);
+    }
+
+    qDebug() << "serial port is opened SUCCESSFULLY";
+    emit sig_connected();
+}
+
+void serial_object::sl_disconnect_serial()
+{
+    if (!port.isOpen())
+        return;
+    emit sig_write_to_port(adapter_close);
+    drop_port();
+    qDebug() << "serial port DISONNECTED by user";
+    emit sig_disconnected();
+}
+
+void serial_object::sl_write_to_port(QByteArray data)
+{
+    if (port.isOpen() && port.isWritable())
+        port.write(data);
+}
+
+void serial_object::sl_shutdown()
+{
+    if (!port.isOpen())
+        return;
+    port.flush();
+    port.waitForBytesWritten(shutdown_wait_ms);
+    port.close();
+}
+
+void serial_object::sl_handle_error(QSerialPort::SerialPortError error)
+{
+    // A pseudo-terminal whose other side went away reports ReadError on every
+    // read attempt and ResourceError only at the next write; both mean the
+    // device is gone, and closing stops the read notifications.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
+    if (!port.isOpen())
+        return;
+    qDebug() << "some ERROR with serial port";
+    drop_port();
+    qDebug() << "serial port DISONNECTED by user";
+    emit sig_disconnected();
+}
+
+void serial_object::drop_port()
+{
+    port.close();
+    rx_buffer.clear();
+}
+
+void serial_object::sl_read_from_port()
+{
+    if (!port.isOpen() || !port.isReadable())
+        return;
+    rx_buffer.append(port.readAll());
+    if (rx_buffer.isEmpty())
+        return;
+    cut_rx_lines(rx_buffer, [this](const serial_message_struct& sm) {
+        emit sig_serial_rx_can_message(sm);
+    });
+}
