@@ -1,0 +1,182 @@
+#pragma once
+
+#include "laser_worker.h"
+#include "serial_message_struct.h"
+#include "setpoint_sync.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QAbstractButton;
+class QComboBox;
+class QDoubleSpinBox;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+// Controller of one channel panel: binds the panel's widgets by object-name
+// prefix, refreshes them from the worker's records, turns operator input into
+// driver commands and shows the Power DCDC flags. GUI thread only.
+class laser_object : public QObject
+{
+    Q_OBJECT
+
+public:
+    laser_object(QObject* parent, int can_id, QWidget* panel_widget);
+    ~laser_object() override; // stops the worker thread before it goes
+
+    // False when the panel lacked a widget: the channel then stays inert
+    // (no refresh, no commands) and missing widgets are hidden stand-ins, so
+    // every widget pointer below is valid either way.
+    bool bound() const { return is_bound; }
+
+    // Stores one received reply into the records and adoption slots.
+    void handle_driver_message(const serial_message_struct& sm);
+    // Copies the live record into the widgets; every 500 ms from the window.
+    void view_update();
+    // Switches the pulsed drivers' voltage on or off (emission toggle).
+    void laser_volt_on_off(bool on);
+
+    laser_worker* worker = nullptr; // owned by worker_owner
+    int32_t can_id = 0;
+    QByteArray tx_buf;              // last command frame line sent
+    QWidget* panel_widget = nullptr;
+
+    QWidget* cw_widget = nullptr;
+    QWidget* ps_ns_widget = nullptr;
+    QPushButton* laser_tab_button = nullptr;
+    QGroupBox* laser_group = nullptr;
+    QString name;
+    QWidget* cw_curr_widget = nullptr;
+    QWidget* cw_temp_widget = nullptr;
+    QWidget* pulse_temp_widget = nullptr;
+    QWidget* volt_widget = nullptr;
+    QWidget* freq_widget = nullptr;
+    QWidget* dura_widget = nullptr;
+    QWidget* alt_but_widget = nullptr;
+    QLabel* laser_name_label = nullptr;
+    QLabel* curr_label = nullptr;
+    QLabel* curr_min_label = nullptr;
+    QLabel* curr_max_label = nullptr;
+    QLabel* temp_label = nullptr;
+    QLabel* pulse_temp_label = nullptr;
+    QLabel* temp_min_label = nullptr;
+    QLabel* temp_max_label = nullptr;
+    QLabel* temp_pulse_min_label = nullptr;
+    QLabel* temp_pulse_max_label = nullptr;
+    QLabel* pulse_volt_label = nullptr;
+    QLabel* volt_max_label = nullptr;
+    QLabel* volt_min_label = nullptr;
+    QLabel* freq_label = nullptr;
+    QLabel* rr_max_label = nullptr;
+    QLabel* rr_min_label = nullptr;
+    QLabel* dura_label = nullptr;
+    QLabel* dura_text = nullptr;
+    QLabel* pd_max_label = nullptr;
+    QLabel* pd_min_label = nullptr;
+    QLabel* N_label = nullptr;
+    QLabel* M_label = nullptr;
+    QLabel* power_label = nullptr;
+    QLabel* power_state_label = nullptr;
+    QLabel* pulse_power_state_label = nullptr;
+    QLabel* fail_title = nullptr;
+    QLabel* power_title = nullptr;
+    QLabel* input_volt_title = nullptr;
+    QLabel* input_volt_label = nullptr;
+    QLabel* mode_label = nullptr;
+    QAbstractButton* ps_ns_on_off_butt = nullptr;
+    QAbstractButton* cw_on_off_button = nullptr;
+    QAbstractButton* start_stop_button_alt = nullptr;
+    QAbstractButton* config_button = nullptr;
+    QAbstractButton* err_clr_butt = nullptr;
+    QAbstractButton* fail_butt = nullptr;
+    QDoubleSpinBox* curr_spin = nullptr;
+    QDoubleSpinBox* temp_spin = nullptr;
+    QDoubleSpinBox* pulse_temp_spin = nullptr;
+    QDoubleSpinBox* volt_spin = nullptr;
+    QDoubleSpinBox* dura_spin = nullptr;
+    QDoubleSpinBox* pulse_gated_spin = nullptr;
+    QDoubleSpinBox* pulse_cutted_spin = nullptr;
+    QComboBox* freq_combo = nullptr;
+    QComboBox* mode_combo = nullptr;
+    QComboBox* step_size_combo = nullptr;
+    QProgressBar* curr_indicator = nullptr;
+    QProgressBar* volt_indicator = nullptr;
+    QProgressBar* temp_indicator = nullptr;
+    QProgressBar* pulse_temp_indicator = nullptr;
+    QProgressBar* dura_indicator = nullptr;
+    QProgressBar* freq_indicator = nullptr;
+
+    int32_t index = 0;
+    setpoint_sync_slots setpoint_sync{};
+
+signals:
+    void show_conf_dialog_signal(int idx);
+
+public slots:
+    void laser_current_butt_clicked();
+    void laser_temperature_butt_clicked();
+    void laser_frequency_butt_clicked();
+    void laser_tec_on_off_butt_clicked();
+    void laser_las_on_off_butt_clicked();
+    void laser_off();
+    void laser_pulse_width_butt_clicked();
+    void laser_voltage_butt_clicked();
+    void laser_volt_on_off_butt_clicked();
+    void mode_butt_clicked();
+    void laser_pulse_gated_butt_clicked();
+    void laser_pulse_cutted_butt_clicked();
+    void config_button_clicked();
+    void fail_detail_butt_clicked();
+    void err_clr_butt_clicked();
+    void current_target_update(double arg1);
+    void temp_target_update(double arg1);
+    void volt_target_update(double arg1);
+    void freq_target_update(int arg1);
+    void pulse_width_target_update(double arg1);
+    void mode_update(int arg1);
+    void pulse_gated_target_update(double arg1);
+    void pulse_cutted_target_update(double arg1);
+    void sl_single_step_change(int index);
+
+private:
+    // binding (laser_object.cpp)
+    void bind_panel();
+    void bind_laser_group(QWidget* group);
+    void bind_cw_widget(QWidget* w);
+    void bind_ps_ns_widget(QWidget* w);
+    bool check_bound();
+    void connect_widgets();
+
+    // view refresh (laser_object_view_*.cpp)
+    void view_no_device();
+    void view_cw(int32_t type);
+    void view_dcdc();
+    void view_ps();
+    void view_ns(int32_t type);
+    void setup_pulse_lists(const pulse_model_struct& m);
+    void adopt_pulse_setpoint(const pulse_model_struct& m, float voltage_set,
+                              bool has_pulse_width, float pulse_width);
+    void show_pulse_on_off(bool on);
+    void show_pulse_mode_state(const pulse_model_struct& m);
+    void show_pulse_temperature(const pulse_model_struct& m, int32_t type);
+    void apply_rate_burst_rule(const pulse_model_struct& m);
+
+    // failure display (laser_object_failure.cpp)
+    void dcdc_evaluate_warnings();
+    void dcdc_failure_display();
+
+    // sending (laser_object_controls.cpp)
+    template <typename Encode>
+    void send_command(Encode&& encode);
+
+    bool is_bound = false;
+    bool dcdc_warning_latch = false; // per channel: flag box opened for these flags
+    std::unique_ptr<laser_worker> worker_owner;
+    std::unique_ptr<QWidget> stand_in_root; // parent of stand-ins for missing widgets
+};
