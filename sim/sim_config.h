@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// One board on the simulated bus.
+struct sim_board_spec
+{
+    int type_code = 0;
+    int can_id = 0;
+    double output_voltage = 24.0; // Power DCDC only
+    double input_voltage = 48.0;  // Power DCDC only
+    int fault_flags = 0;          // Power DCDC only
+};
+
+// Everything the simulated bus is started with.
+struct sim_config
+{
+    QString link_path;
+    bool direct_mode = false;   // one board on its mini-USB cable, no adapter
+    int settle_ms = 2000;       // readings reach their set-points within this time
+    bool timestamps = false;    // adapter appends a 4-digit timestamp to each frame line
+    bool record_lines = true;   // keep every received line for inspection
+    QList<sim_board_spec> boards;
+
+    // Parses "TYPE:CANID[:key=value,...]" (keys out, in, faults for a Power
+    // DCDC board). Returns false with a message in error on a bad spec.
+    static bool parse_board(const QString& text, sim_board_spec& spec, QString& error);
+    // $TMPDIR/corvane-sim/dev/ttyCAN0 (the path must contain "/dev/" for the
+    // serial port library to take it as it is).
+    static QString default_link_path();
+};

@@ -1,0 +1,222 @@
+// corvane-sim: the simulated CAN adapter and driver boards as a process.
+
+#include "bus_simulator.h"
+#include "sim_board.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <memory>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int signal_pipe[2] = {-1, -1};
+
+void on_signal(int sig)
+{
+    const char c = char(sig);
+    [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &c, 1);
+}
+
+const char* const help_text =
+    "Simulates a USB-to-CAN adapter speaking SLCAN with driver boards behind it,\n"
+    "on a pseudo-terminal published at --link.\n"
+    "\n"
+    "Board types for --board TYPE:CANID[:out=V,in=V,faults=N]:\n"
+    "  cw            CW driver (type code 8)\n"
+    "  precision-cw  Precision CW driver (10), also pcw\n"
+    "  ps            PS pulsed driver (7)\n"
+    "  ns            NS pulsed driver (6)\n"
+    "  soa-ns        SOA NS pulsed driver (13), also soans\n"
+    "  dcdc          Power DCDC converter (11), also power-dcdc; out/in set its\n"
+    "                output/input voltage in V, faults its fault flag byte\n"
+    "Every board answers frames sent to its CAN ID and to CAN ID 250.\n"
+    "\n"
+    "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 unplugs the port\n"
+    "for 2 s; SIGUSR2 sends a burst of garbage and malformed lines.\n"
+    "\n"
+    "Commands on the --control FIFO, one per line:\n"
+    "  unplug MS            unplug, come back after MS ms (-1: stay away)\n"
+    "  replug               come back now\n"
+    "  silent CANID 0|1     board falls silent (1) or answers again (0)\n"
+    "  garbage N            N random bytes, then malformed lines\n"
+    "  burst CANID N        N valid replies of the board in one write\n"
+    "  dcdc CANID OUT IN FLAGS   set a Power DCDC board's readings\n"
+    "  quit                 stop\n";
+
+QString handle_command(bus_simulator& sim, const QString& line)
+{
+    const QStringList w = line.simplified().split(' ', Qt::SkipEmptyParts);
+    if (w.isEmpty())
+        return QString();
+    const QString cmd = w[0];
+    if (cmd == "unplug" && w.size() == 2) {
+        sim.unplug(w[1].toInt());
+        return "unplugged";
+    }
+    if (cmd == "replug" && w.size() == 1)
+        return sim.replug() ? "plugged" : "replug failed";
+    if (cmd == "silent" && w.size() == 3)
+        return sim.set_board_silent(w[1].toInt(nullptr, 0), w[2].toInt() != 0) ? "ok" : "no such board";
+    if (cmd == "garbage" && w.size() == 2)
+        return QString("sent %1 bytes").arg(sim.send_garbage(w[1].toInt()));
+    if (cmd == "burst" && w.size() == 3)
+        return QString("sent %1 replies").arg(sim.send_reply_burst(w[1].toInt(nullptr, 0), w[2].toInt()));
+    if (cmd == "dcdc" && w.size() == 5)
+        return sim.set_dcdc_values(w[1].toInt(nullptr, 0), w[2].toDouble(), w[3].toDouble(),
+                                   w[4].toInt(nullptr, 0))
+                   ? "ok"
+                   : "no such board";
+    if (cmd == "quit") {
+        QCoreApplication::quit();
+        return "quitting";
+    }
+    return "unknown command: " + line;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("corvane-sim");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(help_text);
+    parser.addHelpOption();
+    const QCommandLineOption link_opt("link", "Path of the published port; it must contain \"/dev/\" "
+                                              "(default " + sim_config::default_link_path() + ").",
+                                      "path", sim_config::default_link_path());
+    const QCommandLineOption board_opt("board", "Add a board (repeatable), see above.", "TYPE:CANID");
+    const QCommandLineOption direct_opt("direct", "One board on its mini-USB cable: no adapter "
+                                                  "commands, every frame reaches the board.");
+    const QCommandLineOption settle_opt("settle-ms", "Time readings take to reach set-points (default 2000).",
+                                        "ms", "2000");
+    const QCommandLineOption stamp_opt("timestamps", "Append a 4-digit adapter timestamp to each frame line.");
+    const QCommandLineOption control_opt("control", "Create a FIFO at path and read commands from it.", "path");
+    const QCommandLineOption quiet_opt("quiet", "Print nothing but errors.");
+    parser.addOptions({link_opt, board_opt, direct_opt, settle_opt, stamp_opt, control_opt, quiet_opt});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    QTextStream out(stdout);
+    bus_simulator sim;
+    sim.config.link_path = parser.value(link_opt);
+    sim.config.direct_mode = parser.isSet(direct_opt);
+    sim.config.settle_ms = parser.value(settle_opt).toInt();
+    sim.config.timestamps = parser.isSet(stamp_opt);
+    sim.config.record_lines = false;
+    for (const QString& text : parser.values(board_opt)) {
+        sim_board_spec spec;
+        QString error;
+        if (!sim_config::parse_board(text, spec, error)) {
+            err << "corvane-sim: " << error << "\n";
+            return 2;
+        }
+        sim.config.boards.append(spec);
+    }
+    if (sim.config.boards.isEmpty()) {
+        err << "corvane-sim: no --board given (try --board cw:1)\n";
+        return 2;
+    }
+    if (!sim.config.link_path.contains("/dev/")) {
+        err << "corvane-sim: the link path must contain \"/dev/\"\n";
+        return 2;
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_pipe) != 0) {
+        err << "corvane-sim: socketpair failed\n";
+        return 1;
+    }
+    struct sigaction sa = {};
+    sa.sa_handler = on_signal;
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2})
+        ::sigaction(sig, &sa, nullptr);
+    QSocketNotifier signal_notifier(signal_pipe[0], QSocketNotifier::Read);
+    QObject::connect(&signal_notifier, &QSocketNotifier::activated, &app, [&] {
+        char c = 0;
+        if (::read(signal_pipe[0], &c, 1) != 1)
+            return;
+        if (c == SIGUSR1)
+            sim.unplug(2000);
+        else if (c == SIGUSR2)
+            sim.send_garbage(200);
+        else
+            QCoreApplication::quit();
+    });
+
+    if (!sim.start()) {
+        err << "corvane-sim: " << sim.last_error() << "\n";
+        return 1;
+    }
+
+    // The FIFO stays open for writing here too, so that a writer closing it
+    // does not leave a permanent end-of-file.
+    int control_fd = -1;
+    int control_keep = -1;
+    QByteArray control_buffer;
+    std::unique_ptr<QSocketNotifier> control_notifier;
+    const QString control_path = parser.value(control_opt);
+    if (!control_path.isEmpty()) {
+        const QByteArray p = QFile::encodeName(control_path);
+        ::unlink(p.constData());
+        if (::mkfifo(p.constData(), 0600) != 0
+            || (control_fd = ::open(p.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0
+            || (control_keep = ::open(p.constData(), O_WRONLY | O_CLOEXEC)) < 0) {
+            err << "corvane-sim: cannot create control FIFO " << control_path << "\n";
+            return 1;
+        }
+        control_notifier = std::make_unique<QSocketNotifier>(control_fd, QSocketNotifier::Read);
+        QObject::connect(control_notifier.get(), &QSocketNotifier::activated, &app, [&] {
+            char chunk[512];
+            ssize_t n;
+            while ((n = ::read(control_fd, chunk, sizeof chunk)) > 0)
+                control_buffer.append(chunk, int(n));
+            for (int nl = control_buffer.indexOf('\n'); nl >= 0; nl = control_buffer.indexOf('\n')) {
+                const QString line = QString::fromUtf8(control_buffer.left(nl));
+                control_buffer.remove(0, nl + 1);
+                const QString answer = handle_command(sim, line);
+                if (!answer.isEmpty() && !parser.isSet(quiet_opt)) {
+                    out << "corvane-sim: " << answer << "\n";
+                    out.flush();
+                }
+            }
+        });
+    }
+
+    if (!parser.isSet(quiet_opt)) {
+        out << "corvane-sim: serving " << sim.link_path() << " (" << sim.slave_name() << "), "
+            << (sim.config.direct_mode ? "direct" : "adapter") << " mode, boards:";
+        for (const sim_board_spec& b : sim.config.boards)
+            out << " " << sim_board::type_name(b.type_code) << ":" << b.can_id;
+        out << "\n";
+        out.flush();
+    }
+
+    QObject::connect(&sim, &bus_simulator::plug_changed, &app, [&](bool plugged) {
+        if (!parser.isSet(quiet_opt)) {
+            out << "corvane-sim: " << (plugged ? "plugged in" : "unplugged") << "\n";
+            out.flush();
+        }
+    });
+
+    const int rc = app.exec();
+    sim.stop();
+    control_notifier.reset();
+    if (control_fd >= 0) {
+        ::close(control_fd);
+        ::close(control_keep);
+        ::unlink(QFile::encodeName(control_path).constData());
+    }
+    return rc;
+}
