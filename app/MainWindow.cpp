@@ -1,7 +1,8 @@
 #include "MainWindow.h"
 
+#include "can_id_validator.h"
 #include "panel_template.h"
-#include "ui_MainWindow.h"
+#include "main_window_form.h"
 
 #include <QDebug>
 #include <QEvent>
@@ -27,7 +28,7 @@ const char* const status_strip_style =
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
-    , can_id_validator(new QIntValidator(0, 255, this))
+    , can_id_check(new can_id_validator(this))
 {
     // The form with its channel templates; opens on the channel list.
     setup_form();
@@ -138,7 +139,7 @@ void MainWindow::dress_window()
 void MainWindow::attach_can_id_validator()
 {
     for (int index = 0; index < channel_count; ++index)
-        channel_widget<QLineEdit>(QStringLiteral("addr"), index)->setValidator(can_id_validator);
+        channel_widget<QLineEdit>(QStringLiteral("addr"), index)->setValidator(can_id_check);
 }
 
 template <class T>

@@ -6,7 +6,7 @@
 #include <memory>
 
 class QEvent;
-class QIntValidator;
+class can_id_validator;
 class laser_params;
 
 namespace Ui {
@@ -62,5 +62,5 @@ private:
     T* channel_widget(const QString& base, int index) const;
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QIntValidator* can_id_validator = nullptr;
+    can_id_validator* can_id_check = nullptr;
 };

@@ -15,95 +15,8 @@
 #include <QSet>
 #include <QtTest>
 
-namespace {
+#include "panel_bindings.h"
 
-struct binding
-{
-    const char* prefix;
-    const char* parent;   // prefix of the parent; nullptr = the panel container itself
-    const char* class_name;
-};
-
-// Every widget the channel controller looks up, with the parent it searches.
-const binding panel_bindings[] = {
-    {"laser_group", nullptr, "QGroupBox"},
-    {"laser_tab_button", nullptr, "QPushButton"},
-    {"alt_but_widget", nullptr, "QWidget"},
-    {"start_stop_button_alt", "alt_but_widget", "QPushButton"},
-    {"laser_name_label", "laser_group", "QLabel"},
-    {"config_button", "laser_group", "QPushButton"},
-    {"cw_widget", "laser_group", "QWidget"},
-    {"ps_ns_widget", "laser_group", "QWidget"},
-    {"curr_label", "cw_widget", "QLabel"},
-    {"temp_label", "cw_widget", "QLabel"},
-    {"power_label", "cw_widget", "QLabel"},
-    {"power_state_label", "cw_widget", "QLabel"},
-    {"fail_title", "cw_widget", "QLabel"},
-    {"power_title", "cw_widget", "QLabel"},
-    {"input_volt_title", "cw_widget", "QLabel"},
-    {"input_volt_label", "cw_widget", "QLabel"},
-    {"fail_butt", "cw_widget", "QPushButton"},
-    {"err_clr_butt", "cw_widget", "QPushButton"},
-    {"cw_temp_widget", "cw_widget", "QWidget"},
-    {"cw_curr_widget", "cw_widget", "QWidget"},
-    {"cw_on_off_widget", "cw_widget", "QWidget"},
-    {"temp_spin", "cw_temp_widget", "QDoubleSpinBox"},
-    {"temp_max_label", "cw_temp_widget", "QLabel"},
-    {"temp_min_label", "cw_temp_widget", "QLabel"},
-    {"temp_indicator", "cw_temp_widget", "QProgressBar"},
-    {"step_size_combo", "cw_temp_widget", "QComboBox"},
-    {"curr_spin", "cw_curr_widget", "QDoubleSpinBox"},
-    {"curr_max_label", "cw_curr_widget", "QLabel"},
-    {"curr_min_label", "cw_curr_widget", "QLabel"},
-    {"curr_indicator", "cw_curr_widget", "QProgressBar"},
-    {"cw_on_off_button", "cw_on_off_widget", "QPushButton"},
-    {"ps_ns_on_off_widget", "ps_ns_widget", "QWidget"},
-    {"ps_ns_on_off_butt", "ps_ns_on_off_widget", "QPushButton"},
-    {"mode_combo", "ps_ns_widget", "QComboBox"},
-    {"pulse_power_state_label", "ps_ns_widget", "QLabel"},
-    {"pulse_volt_label", "ps_ns_widget", "QLabel"},
-    {"pulse_temp_label", "ps_ns_widget", "QLabel"},
-    {"freq_label", "ps_ns_widget", "QLabel"},
-    {"dura_label", "ps_ns_widget", "QLabel"},
-    {"dura_text", "ps_ns_widget", "QLabel"},
-    {"N_label", "ps_ns_widget", "QLabel"},
-    {"M_label", "ps_ns_widget", "QLabel"},
-    {"mode_label", "ps_ns_widget", "QLabel"},
-    {"pulse_gated_spin", "ps_ns_widget", "QDoubleSpinBox"},
-    {"pulse_cutted_spin", "ps_ns_widget", "QDoubleSpinBox"},
-    {"volt_widget", "ps_ns_widget", "QWidget"},
-    {"volt_spin", "volt_widget", "QDoubleSpinBox"},
-    {"volt_indicator", "volt_widget", "QProgressBar"},
-    {"volt_min_label", "volt_widget", "QLabel"},
-    {"volt_max_label", "volt_widget", "QLabel"},
-    {"pulse_temp_widget", "ps_ns_widget", "QWidget"},
-    {"pulse_temp_spin", "pulse_temp_widget", "QDoubleSpinBox"},
-    {"pulse_temp_indicator", "pulse_temp_widget", "QProgressBar"},
-    {"temp_pulse_min_label", "pulse_temp_widget", "QLabel"},
-    {"temp_pulse_max_label", "pulse_temp_widget", "QLabel"},
-    {"dura_widget", "ps_ns_widget", "QWidget"},
-    {"dura_spin", "dura_widget", "QDoubleSpinBox"},
-    {"dura_indicator", "dura_widget", "QProgressBar"},
-    {"pd_max_label", "dura_widget", "QLabel"},
-    {"pd_min_label", "dura_widget", "QLabel"},
-    {"freq_widget", "ps_ns_widget", "QWidget"},
-    {"freq_combo", "freq_widget", "QComboBox"},
-    {"freq_indicator", "freq_widget", "QProgressBar"},
-    {"rr_max_label", "freq_widget", "QLabel"},
-    {"rr_min_label", "freq_widget", "QLabel"},
-};
-
-QList<QObject*> children_with_prefix(QObject* parent, const QString& prefix)
-{
-    QList<QObject*> found;
-    for (QObject* child : parent->children()) {
-        if (child->objectName().startsWith(prefix))
-            found << child;
-    }
-    return found;
-}
-
-} // namespace
 
 class test_panel_template : public QObject
 {
@@ -135,23 +48,8 @@ void test_panel_template::every_prefix_binds_exactly_its_widget()
     const QString suffix = channel_suffix(channel);
     QCOMPARE(panel.objectName(), QString("laser_widget") + suffix);
 
-    QHash<QString, QObject*> bound;
-    for (const binding& b : panel_bindings) {
-        QObject* parent = b.parent ? bound.value(b.parent) : &panel;
-        QVERIFY2(parent, b.prefix);
-        const QList<QObject*> matches = children_with_prefix(parent, b.prefix);
-        QVERIFY2(matches.size() == 1,
-                 qPrintable(QString("%1: %2 matches under %3").arg(b.prefix).arg(matches.size())
-                                .arg(parent->objectName())));
-        QObject* widget = matches.first();
-        QVERIFY2(widget->inherits(b.class_name), b.prefix);
-        // The exact name matters too: main-window code and settings use full names.
-        if (QString(b.prefix) != "laser_group")
-            QCOMPARE(widget->objectName(), QString(b.prefix) + suffix);
-        else
-            QCOMPARE(widget->objectName(), QString("laser_group_box") + suffix);
-        bound.insert(b.prefix, widget);
-    }
+    const QString error = panel_binding_error(&panel, suffix);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void test_panel_template::names_are_unique_and_suffixed()
