@@ -10,6 +10,7 @@ const QByteArray adapter_bitrate("S6\r");
 const QByteArray adapter_open("O\r");
 const QByteArray adapter_close("C\r");
 constexpr int start_up_wait_ms = 1000;
+// Longest wait for buffered bytes before the port is closed.
 constexpr int shutdown_wait_ms = 200;
 
 } // namespace
@@ -47,7 +48,8 @@ void serial_object::sl_serial_conf(serial_conf_struct conf)
 
 void serial_object::sl_connect_serial()
 {
-    port.flush();
+    if (port.isOpen())
+        port.flush();
     if (!port.open(QIODevice::ReadWrite)) {
         qDebug() << "serial port open FAILED";
         port.close();
@@ -87,6 +89,10 @@ void serial_object::sl_disconnect_serial()
     if (!port.isOpen())
         return;
     emit sig_write_to_port(adapter_close);
+    // close() would drop what is still buffered, the close command with it.
+    port.flush();
+    if (port.bytesToWrite() > 0)
+        port.waitForBytesWritten(shutdown_wait_ms);
     drop_port();
     qDebug() << "serial port DISONNECTED by user";
     emit sig_disconnected();
@@ -103,8 +109,9 @@ void serial_object::sl_shutdown()
     if (!port.isOpen())
         return;
     port.flush();
-    port.waitForBytesWritten(shutdown_wait_ms);
-    port.close();
+    if (port.bytesToWrite() > 0)
+        port.waitForBytesWritten(shutdown_wait_ms);
+    drop_port();
 }
 
 void serial_object::sl_handle_error(QSerialPort::SerialPortError error)
