@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAbstractButton;
@@ -163,17 +164,21 @@ private:
     void adopt_pulse_setpoint(const pulse_model_struct& m, float voltage_set,
                               bool has_pulse_width, float pulse_width);
     void show_pulse_on_off(bool on);
+    void show_pulse_voltage(const pulse_model_struct& m);
+    void show_pulse_temperature(const pulse_model_struct& m);
     void show_pulse_mode_state(const pulse_model_struct& m);
-    void show_pulse_temperature(const pulse_model_struct& m, int32_t type);
-    void apply_rate_burst_rule(const pulse_model_struct& m);
+    QString pulse_tab_prefix(int32_t type, const pulse_model_struct& m) const;
 
     // failure display (laser_object_failure.cpp)
     void dcdc_evaluate_warnings();
     void dcdc_failure_display();
 
     // sending (laser_object_controls.cpp)
-    template <typename Encode>
-    void send_command(Encode&& encode);
+    // Encodes one frame line into tx_buf and emits it three times on the
+    // worker's signal, a 1 ms event-loop wait after each.
+    void send_command(const std::function<void(char*, uint32_t*)>& encode);
+    // The PS or NS record when the driver is pulsed, else null.
+    pulse_model_struct* live_pulse_model() const;
 
     bool is_bound = false;
     bool dcdc_warning_latch = false; // per channel: flag box opened for these flags

@@ -1,0 +1,365 @@
+#include "laser_object.h"
+
+#include "driver_decoder.h"
+#include "setpoint_wire.h"
+#include "widget_sync.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDebug>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWidget>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A prefix and what to do with the direct child whose name begins with it.
+struct prefix_rule
+{
+    const char* prefix;
+    std::function<void(QWidget*)> take;
+};
+
+// Walks the direct child widgets of parent; for each, the first rule whose
+// prefix begins its object name takes it. A later child matching the same
+// prefix replaces an earlier one.
+void walk_children(QWidget* parent, const std::vector<prefix_rule>& rules)
+{
+    if (!parent)
+        return;
+    const QObjectList children = parent->children();
+    for (QObject* child : children) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (!widget)
+            continue; // layouts and other helpers
+        const QString name = widget->objectName();
+        for (const prefix_rule& rule : rules) {
+            if (name.startsWith(QLatin1String(rule.prefix))) {
+                rule.take(widget);
+                break;
+            }
+        }
+    }
+}
+
+template <typename T>
+prefix_rule keep(const char* prefix, T*& field, std::function<void(T*)> then = {})
+{
+    return {prefix, [prefix, &field, then](QWidget* w) {
+                auto* typed = qobject_cast<T*>(w);
+                if (!typed) {
+                    qWarning().noquote() << "laser_object: widget" << w->objectName()
+                                         << "matches" << prefix << "but is a"
+                                         << w->metaObject()->className();
+                    return;
+                }
+                field = typed;
+                if (then)
+                    then(typed);
+            }};
+}
+
+} // namespace
+
+laser_object::laser_object(QObject* parent, int can_id_arg, QWidget* panel)
+    : QObject(parent), panel_widget(panel)
+{
+    bind_panel();
+    is_bound = check_bound();
+    if (is_bound)
+        connect_widgets();
+
+    worker_owner = std::make_unique<laser_worker>(nullptr);
+    worker = worker_owner.get();
+    worker->set_can_id(can_id_arg);
+    can_id = can_id_arg;
+
+    cw_widget->hide();
+    ps_ns_widget->hide();
+
+    if (is_bound) {
+        // Fields whose command carries fewer values than the form offers.
+        const value_range width = narrow_range(dura_spin->minimum(), dura_spin->maximum(),
+                                               setpoint_wire::pulse_width(), dura_spin->decimals());
+        set_range_if_changed(dura_spin, width.lo, width.hi);
+        const value_range& count = setpoint_wire::count();
+        for (QDoubleSpinBox* spin : {pulse_gated_spin, pulse_cutted_spin}) {
+            const value_range r = narrow_range(spin->minimum(), spin->maximum(), count, 0);
+            set_range_if_changed(spin, r.lo, r.hi);
+        }
+    }
+}
+
+laser_object::~laser_object()
+{
+    worker_owner->stop_and_wait();
+}
+
+void laser_object::bind_panel()
+{
+    walk_children(panel_widget, {
+        keep<QGroupBox>("laser_group", laser_group,
+                        [this](QGroupBox* g) { bind_laser_group(g); }),
+        keep<QPushButton>("laser_tab_button", laser_tab_button),
+        keep<QWidget>("alt_but_widget", alt_but_widget, [this](QWidget* w) {
+            walk_children(w, {keep<QAbstractButton>("start_stop_button_alt", start_stop_button_alt)});
+        }),
+    });
+}
+
+void laser_object::bind_laser_group(QWidget* group)
+{
+    walk_children(group, {
+        keep<QLabel>("laser_name_label", laser_name_label),
+        keep<QAbstractButton>("config_button", config_button),
+        keep<QWidget>("cw_widget", cw_widget, [this](QWidget* w) { bind_cw_widget(w); }),
+        keep<QWidget>("ps_ns_widget", ps_ns_widget, [this](QWidget* w) { bind_ps_ns_widget(w); }),
+    });
+}
+
+void laser_object::bind_cw_widget(QWidget* cw)
+{
+    walk_children(cw, {
+        keep<QLabel>("curr_label", curr_label),
+        keep<QLabel>("temp_label", temp_label),
+        keep<QLabel>("power_label", power_label),
+        keep<QLabel>("power_state_label", power_state_label),
+        keep<QLabel>("fail_title", fail_title),
+        keep<QLabel>("power_title", power_title),
+        keep<QLabel>("input_volt_title", input_volt_title),
+        keep<QLabel>("input_volt_label", input_volt_label),
+        keep<QAbstractButton>("fail_butt", fail_butt),
+        keep<QAbstractButton>("err_clr_butt", err_clr_butt),
+        keep<QWidget>("cw_temp_widget", cw_temp_widget, [this](QWidget* w) {
+            walk_children(w, {
+                keep<QDoubleSpinBox>("temp_spin", temp_spin),
+                keep<QLabel>("temp_max_label", temp_max_label),
+                keep<QLabel>("temp_min_label", temp_min_label),
+                keep<QProgressBar>("temp_indicator", temp_indicator),
+                keep<QComboBox>("step_size_combo", step_size_combo),
+            });
+        }),
+        keep<QWidget>("cw_curr_widget", cw_curr_widget, [this](QWidget* w) {
+            walk_children(w, {
+                keep<QDoubleSpinBox>("curr_spin", curr_spin),
+                keep<QLabel>("curr_max_label", curr_max_label),
+                keep<QLabel>("curr_min_label", curr_min_label),
+                keep<QProgressBar>("curr_indicator", curr_indicator),
+            });
+        }),
+        {"cw_on_off_widget", [this](QWidget* w) {
+             walk_children(w, {keep<QAbstractButton>("cw_on_off_button", cw_on_off_button)});
+         }},
+    });
+}
+
+void laser_object::bind_ps_ns_widget(QWidget* ps_ns)
+{
+    walk_children(ps_ns, {
+        {"ps_ns_on_off_widget", [this](QWidget* w) {
+             walk_children(w, {keep<QAbstractButton>("ps_ns_on_off_butt", ps_ns_on_off_butt)});
+         }},
+        keep<QComboBox>("mode_combo", mode_combo),
+        keep<QLabel>("pulse_power_state_label", pulse_power_state_label),
+        keep<QLabel>("pulse_volt_label", pulse_volt_label),
+        keep<QLabel>("pulse_temp_label", pulse_temp_label),
+        keep<QLabel>("freq_label", freq_label),
+        keep<QLabel>("dura_label", dura_label),
+        keep<QLabel>("dura_text", dura_text),
+        keep<QLabel>("N_label", N_label),
+        keep<QLabel>("M_label", M_label),
+        keep<QLabel>("mode_label", mode_label),
+        keep<QDoubleSpinBox>("pulse_gated_spin", pulse_gated_spin),
+        keep<QDoubleSpinBox>("pulse_cutted_spin", pulse_cutted_spin),
+        keep<QWidget>("volt_widget", volt_widget, [this](QWidget* w) {
+            walk_children(w, {
+                keep<QDoubleSpinBox>("volt_spin", volt_spin),
+                keep<QProgressBar>("volt_indicator", volt_indicator),
+                keep<QLabel>("volt_min_label", volt_min_label),
+                keep<QLabel>("volt_max_label", volt_max_label),
+            });
+        }),
+        keep<QWidget>("pulse_temp_widget", pulse_temp_widget, [this](QWidget* w) {
+            walk_children(w, {
+                keep<QDoubleSpinBox>("pulse_temp_spin", pulse_temp_spin),
+                keep<QProgressBar>("pulse_temp_indicator", pulse_temp_indicator),
+                keep<QLabel>("temp_pulse_min_label", temp_pulse_min_label),
+                keep<QLabel>("temp_pulse_max_label", temp_pulse_max_label),
+            });
+        }),
+        keep<QWidget>("dura_widget", dura_widget, [this](QWidget* w) {
+            walk_children(w, {
+                keep<QDoubleSpinBox>("dura_spin", dura_spin),
+                keep<QProgressBar>("dura_indicator", dura_indicator),
+                keep<QLabel>("pd_max_label", pd_max_label),
+                keep<QLabel>("pd_min_label", pd_min_label),
+            });
+        }),
+        keep<QWidget>("freq_widget", freq_widget, [this](QWidget* w) {
+            walk_children(w, {
+                keep<QComboBox>("freq_combo", freq_combo),
+                keep<QProgressBar>("freq_indicator", freq_indicator),
+                keep<QLabel>("rr_max_label", rr_max_label),
+                keep<QLabel>("rr_min_label", rr_min_label),
+            });
+        }),
+    });
+}
+
+namespace {
+
+template <typename T>
+void stand_in(T*& field, const char* prefix, QWidget* root, QStringList& missing)
+{
+    if (field)
+        return;
+    missing << QString::fromLatin1(prefix);
+    field = new T(root); // owned by root
+    field->setObjectName(QString::fromLatin1(prefix));
+}
+
+} // namespace
+
+bool laser_object::check_bound()
+{
+    stand_in_root = std::make_unique<QWidget>();
+    QWidget* root = stand_in_root.get();
+    QStringList missing;
+    stand_in(cw_widget, "cw_widget", root, missing);
+    stand_in(ps_ns_widget, "ps_ns_widget", root, missing);
+    stand_in(laser_tab_button, "laser_tab_button", root, missing);
+    stand_in(laser_group, "laser_group", root, missing);
+    stand_in(cw_curr_widget, "cw_curr_widget", root, missing);
+    stand_in(cw_temp_widget, "cw_temp_widget", root, missing);
+    stand_in(pulse_temp_widget, "pulse_temp_widget", root, missing);
+    stand_in(volt_widget, "volt_widget", root, missing);
+    stand_in(freq_widget, "freq_widget", root, missing);
+    stand_in(dura_widget, "dura_widget", root, missing);
+    stand_in(alt_but_widget, "alt_but_widget", root, missing);
+    for (auto field : {std::make_pair(&laser_name_label, "laser_name_label"),
+                       std::make_pair(&curr_label, "curr_label"),
+                       std::make_pair(&curr_min_label, "curr_min_label"),
+                       std::make_pair(&curr_max_label, "curr_max_label"),
+                       std::make_pair(&temp_label, "temp_label"),
+                       std::make_pair(&pulse_temp_label, "pulse_temp_label"),
+                       std::make_pair(&temp_min_label, "temp_min_label"),
+                       std::make_pair(&temp_max_label, "temp_max_label"),
+                       std::make_pair(&temp_pulse_min_label, "temp_pulse_min_label"),
+                       std::make_pair(&temp_pulse_max_label, "temp_pulse_max_label"),
+                       std::make_pair(&pulse_volt_label, "pulse_volt_label"),
+                       std::make_pair(&volt_max_label, "volt_max_label"),
+                       std::make_pair(&volt_min_label, "volt_min_label"),
+                       std::make_pair(&freq_label, "freq_label"),
+                       std::make_pair(&rr_max_label, "rr_max_label"),
+                       std::make_pair(&rr_min_label, "rr_min_label"),
+                       std::make_pair(&dura_label, "dura_label"),
+                       std::make_pair(&dura_text, "dura_text"),
+                       std::make_pair(&pd_max_label, "pd_max_label"),
+                       std::make_pair(&pd_min_label, "pd_min_label"),
+                       std::make_pair(&N_label, "N_label"),
+                       std::make_pair(&M_label, "M_label"),
+                       std::make_pair(&power_label, "power_label"),
+                       std::make_pair(&power_state_label, "power_state_label"),
+                       std::make_pair(&pulse_power_state_label, "pulse_power_state_label"),
+                       std::make_pair(&fail_title, "fail_title"),
+                       std::make_pair(&power_title, "power_title"),
+                       std::make_pair(&input_volt_title, "input_volt_title"),
+                       std::make_pair(&input_volt_label, "input_volt_label"),
+                       std::make_pair(&mode_label, "mode_label")})
+        stand_in(*field.first, field.second, root, missing);
+    for (auto field : {std::make_pair(&ps_ns_on_off_butt, "ps_ns_on_off_butt"),
+                       std::make_pair(&cw_on_off_button, "cw_on_off_button"),
+                       std::make_pair(&start_stop_button_alt, "start_stop_button_alt"),
+                       std::make_pair(&config_button, "config_button"),
+                       std::make_pair(&err_clr_butt, "err_clr_butt"),
+                       std::make_pair(&fail_butt, "fail_butt")}) {
+        if (!*field.first) {
+            QPushButton* button = nullptr;
+            stand_in(button, field.second, root, missing);
+            *field.first = button;
+        }
+    }
+    for (auto field : {std::make_pair(&curr_spin, "curr_spin"),
+                       std::make_pair(&temp_spin, "temp_spin"),
+                       std::make_pair(&pulse_temp_spin, "pulse_temp_spin"),
+                       std::make_pair(&volt_spin, "volt_spin"),
+                       std::make_pair(&dura_spin, "dura_spin"),
+                       std::make_pair(&pulse_gated_spin, "pulse_gated_spin"),
+                       std::make_pair(&pulse_cutted_spin, "pulse_cutted_spin")})
+        stand_in(*field.first, field.second, root, missing);
+    for (auto field : {std::make_pair(&freq_combo, "freq_combo"),
+                       std::make_pair(&mode_combo, "mode_combo"),
+                       std::make_pair(&step_size_combo, "step_size_combo")})
+        stand_in(*field.first, field.second, root, missing);
+    for (auto field : {std::make_pair(&curr_indicator, "curr_indicator"),
+                       std::make_pair(&volt_indicator, "volt_indicator"),
+                       std::make_pair(&temp_indicator, "temp_indicator"),
+                       std::make_pair(&pulse_temp_indicator, "pulse_temp_indicator"),
+                       std::make_pair(&dura_indicator, "dura_indicator"),
+                       std::make_pair(&freq_indicator, "freq_indicator")})
+        stand_in(*field.first, field.second, root, missing);
+
+    if (missing.isEmpty()) {
+        stand_in_root.reset();
+        return true;
+    }
+    qWarning().noquote() << "laser_object: channel panel"
+                         << (panel_widget ? panel_widget->objectName() : QStringLiteral("(none)"))
+                         << "lacks" << missing.join(QStringLiteral(", "))
+                         << "- channel left inert";
+    return false;
+}
+
+void laser_object::connect_widgets()
+{
+    using spin_value = void (QDoubleSpinBox::*)(double);
+    const auto value_changed = static_cast<spin_value>(&QDoubleSpinBox::valueChanged);
+    const auto enter = &QLineEdit::returnPressed;
+
+    for (QAbstractButton* b : {ps_ns_on_off_butt, cw_on_off_button, start_stop_button_alt})
+        connect(b, &QAbstractButton::clicked, this, &laser_object::laser_las_on_off_butt_clicked);
+    connect(config_button, &QAbstractButton::clicked, this, &laser_object::config_button_clicked);
+    connect(err_clr_butt, &QAbstractButton::clicked, this, &laser_object::err_clr_butt_clicked);
+    connect(fail_butt, &QAbstractButton::clicked, this, &laser_object::fail_detail_butt_clicked);
+
+    const std::pair<QDoubleSpinBox*, std::pair<void (laser_object::*)(double), void (laser_object::*)()>>
+        spins[] = {
+            {curr_spin, {&laser_object::current_target_update, &laser_object::laser_current_butt_clicked}},
+            {temp_spin, {&laser_object::temp_target_update, &laser_object::laser_temperature_butt_clicked}},
+            {pulse_temp_spin, {&laser_object::temp_target_update, &laser_object::laser_temperature_butt_clicked}},
+            {volt_spin, {&laser_object::volt_target_update, &laser_object::laser_voltage_butt_clicked}},
+            {dura_spin, {&laser_object::pulse_width_target_update, &laser_object::laser_pulse_width_butt_clicked}},
+            {pulse_gated_spin, {&laser_object::pulse_gated_target_update, &laser_object::laser_pulse_gated_butt_clicked}},
+            {pulse_cutted_spin, {&laser_object::pulse_cutted_target_update, &laser_object::laser_pulse_cutted_butt_clicked}},
+        };
+    for (const auto& s : spins) {
+        connect(s.first, value_changed, this, s.second.first);
+        connect(s.first->findChild<QLineEdit*>(), enter, this, s.second.second);
+    }
+
+    using combo_index = void (QComboBox::*)(int);
+    connect(freq_combo, static_cast<combo_index>(&QComboBox::activated), this,
+            &laser_object::freq_target_update);
+    connect(mode_combo, static_cast<combo_index>(&QComboBox::activated), this,
+            &laser_object::mode_update);
+    connect(step_size_combo, static_cast<combo_index>(&QComboBox::currentIndexChanged), this,
+            &laser_object::sl_single_step_change);
+}
+
+void laser_object::handle_driver_message(const serial_message_struct& sm)
+{
+    decode_driver_message(*worker, setpoint_sync, sm);
+}
+
+void laser_object::config_button_clicked()
+{
+    emit show_conf_dialog_signal(index);
+}

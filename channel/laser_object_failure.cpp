@@ -1,0 +1,95 @@
+#include "laser_object.h"
+
+#include "driver_type.h"
+#include "view_text.h"
+#include "widget_sync.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+
+namespace {
+
+constexpr uint16_t output_near_input_bit = 1u << 8;
+constexpr uint16_t power_near_max_bit = 1u << 9;
+constexpr float power_bound_w = 420.0f;
+constexpr float full_current_max_voltage = 30.0f;
+
+// output / input > 0.8 as the floating-point division would decide, without
+// dividing by zero: an infinite ratio passes, a not-a-number one does not.
+bool output_near_input(float output, float input)
+{
+    if (input == 0.0f)
+        return output > 0.0f;
+    return output / input > 0.8f;
+}
+
+} // namespace
+
+void laser_object::dcdc_evaluate_warnings()
+{
+    dcdc_model_struct& m = worker->dcdc_model;
+    uint16_t warnings = 0;
+    if (m.output_on && output_near_input(m.output_voltage, m.input_voltage))
+        warnings |= output_near_input_bit;
+    if (m.output_voltage > full_current_max_voltage) {
+        // A 420 W bound; the lowered limit stays when the voltage falls.
+        warnings |= power_near_max_bit;
+        m.current_max = power_bound_w / m.output_voltage;
+    }
+    m.warning_flags = warnings;
+}
+
+void laser_object::dcdc_failure_display()
+{
+    const dcdc_model_struct& m = worker->dcdc_model;
+    if (m.fault_flags != 0) {
+        set_text_if_changed(fail_title, QStringLiteral("!!!FAILURE!!!"));
+        set_visible_if_changed(err_clr_butt, true);
+        set_visible_if_changed(fail_butt, true);
+        set_visible_if_changed(fail_title, true);
+    } else {
+        set_visible_if_changed(err_clr_butt, false);
+        set_visible_if_changed(fail_butt, false);
+        set_visible_if_changed(fail_title, false);
+    }
+
+    if (m.warning_flags != 0) {
+        set_text_if_changed(fail_title, QStringLiteral("WARNING!"));
+        set_visible_if_changed(fail_butt, true);
+        set_visible_if_changed(fail_title, true);
+        set_style_if_changed(curr_label, QLatin1String(view_text::red_label));
+    } else {
+        set_style_if_changed(curr_label, QLatin1String(view_text::black_label));
+    }
+
+    // The box opens by itself once per appearance of flags on this channel;
+    // the latch is set first because the modal box lets later ticks run.
+    if (m.fault_flags != 0 || m.warning_flags != 0) {
+        if (!dcdc_warning_latch) {
+            dcdc_warning_latch = true;
+            fail_detail_butt_clicked();
+        }
+    } else {
+        dcdc_warning_latch = false;
+    }
+}
+
+void laser_object::fail_detail_butt_clicked()
+{
+    if (worker->device_type.load() != driver_type::power_dcdc)
+        return;
+    const dcdc_model_struct& m = worker->dcdc_model;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("WARNING"),
+                    m.dcdc_flag_text(m.fault_flags | m.warning_flags), QMessageBox::Ok,
+                    panel_widget);
+    box.exec();
+}
+
+void laser_object::err_clr_butt_clicked()
+{
+    if (worker->device_type.load() != driver_type::power_dcdc)
+        return;
+    const dcdc_model_struct& m = worker->dcdc_model;
+    send_command([&m](char* b, uint32_t* l) { m.clear_errors(b, l); });
+}

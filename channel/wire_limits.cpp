@@ -1,0 +1,43 @@
+#include "wire_limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+value_range wire_range(double scale, double lo_int, double hi_int)
+{
+    float hi = static_cast<float>(hi_int / scale);
+    while (static_cast<double>(hi) * scale > hi_int)
+        hi = std::nextafter(hi, -std::numeric_limits<float>::infinity());
+    float lo = static_cast<float>(lo_int / scale);
+    while (static_cast<double>(lo) * scale < lo_int)
+        lo = std::nextafter(lo, std::numeric_limits<float>::infinity());
+    return {lo, hi};
+}
+
+namespace wire {
+value_range u16(double scale) { return wire_range(scale, 0.0, 65535.0); }
+value_range s16(double scale) { return wire_range(scale, -32768.0, 32767.0); }
+value_range s32(double scale) { return wire_range(scale, -2147483648.0, 2147483647.0); }
+} // namespace wire
+
+float clamp_to(float v, value_range r)
+{
+    if (std::isnan(v))
+        return static_cast<float>(r.lo);
+    return static_cast<float>(std::clamp(static_cast<double>(v), r.lo, r.hi));
+}
+
+value_range narrow_range(double lo, double hi, value_range carry, int decimals)
+{
+    const double grid = std::pow(10.0, decimals);
+    const double carry_lo = std::ceil(carry.lo * grid) / grid;
+    const double carry_hi = std::floor(carry.hi * grid) / grid;
+    if (!std::isfinite(lo))
+        lo = carry_lo;
+    if (!std::isfinite(hi))
+        hi = carry_hi;
+    lo = std::clamp(lo, carry_lo, carry_hi);
+    hi = std::clamp(hi, carry_lo, carry_hi);
+    return {lo, std::max(lo, hi)};
+}
