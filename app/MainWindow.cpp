@@ -129,10 +129,10 @@ void MainWindow::dress_window()
         "\n"
         "Supported driver types\n"
         "- CW Type: continuous-wave current driver\n"
-        "- Precision CW Type: continuous-wave current driver with fine current steps\n"
-        "- PS Type: pulsed voltage driver\n"
-        "- NS Type: nanosecond pulsed voltage driver\n"
-        "- SOA NS Type: nanosecond pulsed driver for optical amplifiers\n"
+        "- Precision CW Type: continuous-wave current driver with finer current and temperature resolution\n"
+        "- PS Type: pulsed voltage driver (repetition rate, pulse mode)\n"
+        "- NS Type: pulsed voltage driver with adjustable electrical pulse duration\n"
+        "- SOA NS Type: NS-family driver for semiconductor optical amplifiers\n"
         "- Power DCDC Type: DC/DC power converter with failure and warning flags\n"));
 }
 
