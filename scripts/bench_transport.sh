@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs the transport benchmark a few times and prints the median of each figure.
+# Usage: scripts/bench_transport.sh [runs]   (default 5)
+# BENCH_BUILD_DIR overrides the build directory (default build).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$root/build}
+runs=${1:-5}
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target bench_transport -j2 >/dev/null
+
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+for _ in $(seq "$runs"); do
+  "$build/tests/transport/bench_transport" 2>/dev/null | tee -a "$out"
+done
+median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+echo "median cutter: $(grep '^cutter:' "$out" | awk '{print $2}' | median) million lines/s"
+echo "median serial thread to GUI slot: $(grep '^serial' "$out" | awk '{print $6}' | median) frames/s"
