@@ -10,6 +10,7 @@
 #include "wait_ms.h"
 
 #include <QCloseEvent>
+#include <QDoubleSpinBox>
 #include <QTimer>
 
 namespace {
@@ -322,8 +323,12 @@ void laser_params::apply_editor_ranges(int32_t type)
 {
     const double temp_max =
         type == driver_type::precision_cw ? precision_temp_limit_max : temp_limit_max;
-    ui->temp_max_spin->setMaximum(temp_max);
-    ui->temp_min_spin->setMaximum(temp_max);
+    // Only on a change: setting a range rewrites the editor's text, which
+    // would disturb typing on every refresh.
+    for (QDoubleSpinBox* spin : {ui->temp_max_spin, ui->temp_min_spin}) {
+        if (spin->maximum() != temp_max)
+            spin->setMaximum(temp_max);
+    }
 }
 
 void laser_params::apply_layout(int32_t type)

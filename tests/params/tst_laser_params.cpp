@@ -399,7 +399,7 @@ void tst_laser_params::set_buttons_data()
     QTest::newRow("Precision CW current max")
         << set_case{10, temp_reply, "cur_max_spin", 150.0, "cur_max_set_but", line("25 00 00 00 00 00 3A 98")};
     QTest::newRow("CW current min, large")
-        << set_case{8, {}, "cur_min_spin", 123456.7, "cur_min_set_but", line("26 00 00 00 00 BC 61 4E")};
+        << set_case{8, {}, "cur_min_spin", 123456.7, "cur_min_set_but", line("26 00 00 00 00 BC 61 46")};
     QTest::newRow("CW temperature max")
         << set_case{8, {}, "temp_max_spin", 35.0, "temp_max_set_but", line("37 00 00 00 00 00 01 5E")};
     QTest::newRow("Precision CW temperature max")
