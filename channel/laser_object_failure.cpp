@@ -43,29 +43,22 @@ void laser_object::dcdc_evaluate_warnings()
 void laser_object::dcdc_failure_display()
 {
     const dcdc_model_struct& m = worker->dcdc_model;
-    if (m.fault_flags != 0) {
-        set_text_if_changed(fail_title, QStringLiteral("!!!FAILURE!!!"));
-        set_visible_if_changed(err_clr_butt, true);
-        set_visible_if_changed(fail_butt, true);
-        set_visible_if_changed(fail_title, true);
-    } else {
-        set_visible_if_changed(err_clr_butt, false);
-        set_visible_if_changed(fail_butt, false);
-        set_visible_if_changed(fail_title, false);
-    }
-
-    if (m.warning_flags != 0) {
+    const bool fault = m.fault_flags != 0;
+    const bool warning = m.warning_flags != 0;
+    // The end state of "failure first, then warning over it", applied once so
+    // that a steady state re-shows nothing.
+    if (warning)
         set_text_if_changed(fail_title, QStringLiteral("WARNING!"));
-        set_visible_if_changed(fail_butt, true);
-        set_visible_if_changed(fail_title, true);
-        set_style_if_changed(curr_label, QLatin1String(view_text::red_label));
-    } else {
-        set_style_if_changed(curr_label, QLatin1String(view_text::black_label));
-    }
+    else if (fault)
+        set_text_if_changed(fail_title, QStringLiteral("!!!FAILURE!!!"));
+    set_visible_if_changed(err_clr_butt, fault);
+    set_visible_if_changed(fail_butt, fault || warning);
+    set_visible_if_changed(fail_title, fault || warning);
+    set_style_if_changed(curr_label, QLatin1String(warning ? view_text::red_label : view_text::black_label));
 
     // The box opens by itself once per appearance of flags on this channel;
     // the latch is set first because the modal box lets later ticks run.
-    if (m.fault_flags != 0 || m.warning_flags != 0) {
+    if (fault || warning) {
         if (!dcdc_warning_latch) {
             dcdc_warning_latch = true;
             fail_detail_butt_clicked();

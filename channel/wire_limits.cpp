@@ -28,11 +28,33 @@ float clamp_to(float v, value_range r)
     return static_cast<float>(std::clamp(static_cast<double>(v), r.lo, r.hi));
 }
 
+namespace {
+
+// The grid values (k / 10^decimals) nearest inside the carried range, judged
+// on the float that a set-point becomes on its way to the encoder.
+double grid_at_most(double hi, double grid)
+{
+    double k = std::floor(hi * grid + 0.5);
+    while (static_cast<double>(static_cast<float>(k / grid)) > hi)
+        k -= 1.0;
+    return k / grid;
+}
+
+double grid_at_least(double lo, double grid)
+{
+    double k = std::ceil(lo * grid - 0.5);
+    while (static_cast<double>(static_cast<float>(k / grid)) < lo)
+        k += 1.0;
+    return k / grid;
+}
+
+} // namespace
+
 value_range narrow_range(double lo, double hi, value_range carry, int decimals)
 {
     const double grid = std::pow(10.0, decimals);
-    const double carry_lo = std::ceil(carry.lo * grid) / grid;
-    const double carry_hi = std::floor(carry.hi * grid) / grid;
+    const double carry_lo = grid_at_least(carry.lo, grid);
+    const double carry_hi = grid_at_most(carry.hi, grid);
     if (!std::isfinite(lo))
         lo = carry_lo;
     if (!std::isfinite(hi))
