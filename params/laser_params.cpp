@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
+#include <QLayout>
 #include <QTimer>
 
 namespace {
@@ -156,7 +157,7 @@ void laser_params::view_update_timer_slot()
 {
     if (!active)
         return;
-    adjustSize();
+    fit_to_contents();
     if (!laser || !laser->worker)
         return;
     const laser_worker& w = *laser->worker;
@@ -317,6 +318,19 @@ void laser_params::send_sequence(const frame_encoder& encode)
     // polling; taking it for the parameter poll again would starve its panel.
     if (laser == bound && isVisible())
         worker->param_reading = true;
+}
+
+void laser_params::fit_to_contents()
+{
+    adjustSize();
+    // adjustSize() sizes word-wrapped labels for their preferred width, not
+    // for the width the window gets; ask the column for its height there.
+    QLayout* column = centralWidget()->layout();
+    if (column && column->hasHeightForWidth()) {
+        const int h = column->totalHeightForWidth(width());
+        if (h != height())
+            resize(width(), h);
+    }
 }
 
 void laser_params::apply_editor_ranges(int32_t type)

@@ -69,6 +69,7 @@ private:
     // with 50 ms after each, and resumes the poll.
     void send_sequence(const frame_encoder& encode);
 
+    void fit_to_contents();
     void apply_editor_ranges(int32_t type);
     void apply_layout(int32_t type);
     bool record_differs_from_shown(const laser_worker& w) const;

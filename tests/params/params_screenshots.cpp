@@ -41,8 +41,11 @@ bool render(const QString& file, const QString& name,
     window.laser = &channel;
     window.fill_editors();
     window.show();
-    window.view_update_timer_slot();
-    QApplication::processEvents();
+    // A few refreshes: the size follows the rows shown one refresh later.
+    for (int i = 0; i < 3; ++i) {
+        window.view_update_timer_slot();
+        QApplication::processEvents();
+    }
     return window.grab().save(file);
 }
 
