@@ -1,0 +1,320 @@
+#include "panel_fixture.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QTest>
+#include <functional>
+#include <limits>
+
+namespace {
+
+// A panel of the given type, set up, emission on, nothing sent yet.
+std::unique_ptr<panel_fixture> ready(int type)
+{
+    auto p = std::make_unique<panel_fixture>();
+    p->become(type);
+    p->feed(0x90, 1);
+    p->feed(0xA2, 1);
+    p->feed(0xB3, 2);
+    p->tick(8);
+    p->frames->clear();
+    return p;
+}
+
+int index_of(QComboBox* combo, const char* text)
+{
+    return combo->findText(QString::fromLatin1(text));
+}
+
+} // namespace
+
+class test_laser_object_controls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The frames each control sends per family, in order, three times each.
+    void frames_per_control_and_family()
+    {
+        struct control_case
+        {
+            const char* what;
+            int type;
+            std::function<void(laser_object&)> act;
+            std::vector<sent_command> expected;
+        };
+        auto enter = [](QDoubleSpinBox* laser_object::*spin, double v) {
+            return [spin, v](laser_object& o) {
+                (o.*spin)->setValue(v);
+                QTest::keyClick(o.*spin, Qt::Key_Return);
+            };
+        };
+        auto call = [](void (laser_object::*slot)()) {
+            return [slot](laser_object& o) { (o.*slot)(); };
+        };
+        const std::vector<control_case> cases{
+            {"CW current", 8, enter(&laser_object::curr_spin, 123.4), thrice({{0x11, 1234}})},
+            {"CW temperature truncates", 8, enter(&laser_object::temp_spin, 25.3), thrice({{0x12, 252}})},
+            {"CW TEC", 8, call(&laser_object::laser_tec_on_off_butt_clicked), thrice({{0x21, 1}})},
+            {"CW off", 8, call(&laser_object::laser_off), thrice({{0x10, 0}})},
+            {"CW emission toggle", 8, [](laser_object& o) { o.cw_on_off_button->click(); },
+             thrice({{0x10, 0}})},
+            {"CW voltage: nothing", 8, call(&laser_object::laser_voltage_butt_clicked), {}},
+            {"Precision CW current", 10, enter(&laser_object::curr_spin, 123.45), thrice({{0x11, 12345}})},
+            {"Precision CW temperature", 10, enter(&laser_object::temp_spin, 25.3),
+             thrice({{0x12, 253000}})},
+            {"DCDC current", 11, enter(&laser_object::curr_spin, 12.3), thrice({{0x11, 1230}})},
+            {"DCDC clear errors", 11, [](laser_object& o) { o.err_clr_butt->click(); },
+             thrice({{0x29, 0}})},
+            {"DCDC off: nothing", 11, call(&laser_object::laser_off), {}},
+            {"DCDC TEC: nothing", 11, call(&laser_object::laser_tec_on_off_butt_clicked), {}},
+            {"CW clear errors: nothing", 8, call(&laser_object::err_clr_butt_clicked), {}},
+            {"PS voltage", 7, enter(&laser_object::volt_spin, 50.0), thrice({{0x18, 500}})},
+            {"PS temperature truncates", 7, enter(&laser_object::pulse_temp_spin, 25.3),
+             thrice({{0x12, 252}})},
+            {"PS TEC", 7, call(&laser_object::laser_tec_on_off_butt_clicked), thrice({{0x21, 1}})},
+            {"PS voltage toggle", 7, call(&laser_object::laser_volt_on_off_butt_clicked),
+             thrice({{0x20, 1}})},
+            {"PS off", 7, call(&laser_object::laser_off), thrice({{0x22, 0}})},
+            {"PS rate", 7, [](laser_object& o) { o.freq_target_update(index_of(o.freq_combo, "2000")); },
+             thrice({{0x19, 2000}})},
+            {"PS gated count", 7, [](laser_object& o) { o.pulse_gated_spin->setValue(17); },
+             thrice({{0x34, 17}})},
+            {"PS cut count", 7, [](laser_object& o) { o.pulse_cutted_spin->setValue(9); },
+             thrice({{0x35, 9}})},
+            {"PS pulse width: nothing", 7, [](laser_object& o) { o.pulse_width_target_update(50); }, {}},
+            {"NS temperature rounds", 6, enter(&laser_object::pulse_temp_spin, 25.3),
+             thrice({{0x12, 253}})},
+            {"NS pulse width", 6, [](laser_object& o) { o.dura_spin->setValue(150); },
+             thrice({{0x23, 1500}})},
+            {"SOA NS rate", 13, [](laser_object& o) { o.freq_target_update(index_of(o.freq_combo, "100")); },
+             thrice({{0x19, 100}})},
+            {"NS mode", 13, [](laser_object& o) { o.mode_butt_clicked(); }, thrice({{0x24, 0}})},
+        };
+        for (const control_case& c : cases) {
+            auto p = ready(c.type);
+            if (c.type == 6 || c.type == 13) {
+                p->feed(0x99, 100); // 100 kHz: pulse widths up to 200 ns
+                p->feed(0xA3, 10);  // 1 ns: every rate passes
+            }
+            c.act(**p);
+            const auto sent = take_commands(*p->frames);
+            QVERIFY2(sent == c.expected, qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.what), describe(sent))));
+            for (const sent_command& s : sent)
+                QCOMPARE(s.id, 5);
+        }
+    }
+
+    void dcdc_emission_toggle()
+    {
+        auto p = ready(11);
+        (*p)->curr_spin->setValue(5.0);
+        QVERIFY((*p)->worker->dcdc_model.output_on);
+        (*p)->cw_on_off_button->click();
+        QCOMPARE((*p)->curr_spin->value(), 0.0);
+        auto sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x11, 0}, {0x10, 0}}), qPrintable(describe(sent)));
+        QVERIFY(!(*p)->worker->dcdc_model.output_on);
+        QCOMPARE((*p)->worker->dcdc_model.current_set, 0.0f);
+
+        (*p)->start_stop_button_alt->click();
+        sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x10, 1}}), qPrintable(describe(sent)));
+        QVERIFY((*p)->worker->dcdc_model.output_on);
+    }
+
+    void pulsed_emission_toggle()
+    {
+        for (int type : {7, 6}) {
+            auto p = ready(type);
+            p->feed(0xA2, 0);
+            p->tick();
+            (*p)->freq_combo->setCurrentIndex(index_of((*p)->freq_combo, "100"));
+            (*p)->freq_target_update((*p)->freq_combo->currentIndex());
+            (*p)->volt_spin->setValue(50.0);
+            p->frames->clear();
+
+            (*p)->ps_ns_on_off_butt->click();
+            auto sent = take_commands(*p->frames);
+            QVERIFY2(sent == thrice({{0x19, 100}, {0x20, 1}, {0x18, 500}, {0x22, 1}}), qPrintable(describe(sent)));
+            QVERIFY(type == 7 ? (*p)->worker->ps_model.laser_on : (*p)->worker->ns_model.laser_on);
+
+            (*p)->start_stop_button_alt->click();
+            sent = take_commands(*p->frames);
+            QVERIFY2(sent == thrice({{0x19, 100}, {0x20, 0}, {0x22, 0}}), qPrintable(describe(sent)));
+        }
+    }
+
+    // 2 % duty at a 100 ns pulse: 500 kHz is cut to 200, 100 kHz passes.
+    void ns_rate_is_clamped_by_the_duty_cycle()
+    {
+        auto p = ready(6);
+        p->feed(0xA3, 1000); // 100.0 ns
+        (*p)->freq_target_update(index_of((*p)->freq_combo, "500"));
+        QCOMPARE((*p)->freq_combo->currentText(), QStringLiteral("200"));
+        QCOMPARE((*p)->worker->ns_model.frequency_set, 200);
+        auto sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x19, 200}}), qPrintable(describe(sent)));
+
+        (*p)->freq_target_update(index_of((*p)->freq_combo, "100"));
+        sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x19, 100}}), qPrintable(describe(sent)));
+
+        // Mended: no pulse width reported puts no limit on the rate.
+        p->feed(0xA3, 0);
+        (*p)->freq_target_update(index_of((*p)->freq_combo, "50000"));
+        sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x19, 50000}}), qPrintable(describe(sent)));
+
+        // Nothing while a type change waits for its setup.
+        (*p)->worker->type_changed = true;
+        (*p)->freq_target_update(1);
+        (*p)->mode_update(0);
+        QCOMPARE(p->frames->count(), 0);
+    }
+
+    void ns_pulse_width_is_clamped_by_the_rate()
+    {
+        auto p = ready(6);
+        p->feed(0x99, 100);
+        p->feed(0xA4, 0);
+        (*p)->dura_spin->setValue(250);
+        QCOMPARE((*p)->dura_spin->value(), 200.0);
+        QCOMPARE((*p)->worker->ns_model.pulse_width_set, 200.0f);
+        auto sent = take_commands(*p->frames);
+        // Once by the nested run for the clamped spin box, once by the first.
+        QVERIFY2(sent.size() == 1 && sent[0].code == 0x23 && sent[0].value == 2000 && sent[0].copies == 6,
+                 qPrintable(describe(sent)));
+
+        (*p)->dura_spin->setValue(120);
+        sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x23, 1200}}), qPrintable(describe(sent)));
+
+        // External trigger: 6500 ns whatever the rate.
+        p->feed(0xA4, 2);
+        (*p)->pulse_width_target_update(3000);
+        QCOMPARE((*p)->worker->ns_model.pulse_width_set, 3000.0f);
+        // Mended: a rate of 0 gives the 6500 ns limit instead of a division by zero.
+        p->feed(0xA4, 0);
+        p->feed(0x99, 0);
+        p->frames->clear();
+        (*p)->pulse_width_target_update(6400);
+        sent = take_commands(*p->frames);
+        QVERIFY2(sent == thrice({{0x23, 64000}}), qPrintable(describe(sent)));
+    }
+
+    void mode_table()
+    {
+        struct mode_case
+        {
+            int type;
+            int index;
+            int code;
+            int burst;
+        };
+        const mode_case cases[] = {
+            {7, 0, 3, 0}, {7, 1, 3, 1}, {7, 2, 2, 0}, {7, 3, 2, 1}, {7, 4, 1, 0},
+            {6, 0, 0, 0}, {6, 1, 0, 1}, {13, 2, 2, 0}, {13, 3, 2, 1}, {6, 4, 1, 0},
+        };
+        for (const mode_case& c : cases) {
+            auto p = ready(c.type);
+            (*p)->pulse_gated_spin->setValue(5);
+            (*p)->pulse_cutted_spin->setValue(7);
+            p->frames->clear();
+            (*p)->mode_update(c.index);
+            const pulse_model_struct& m = c.type == 7 ? static_cast<const pulse_model_struct&>((*p)->worker->ps_model)
+                                                      : (*p)->worker->ns_model;
+            QCOMPARE(m.mode_set, c.code);
+            QCOMPARE(m.burst_enabled, c.burst);
+            const auto sent = take_commands(*p->frames);
+            // Without burst: gated 1, cut 0, then cut 0 again (six copies in a
+            // row) and gated 1.
+            const auto expected = c.burst
+                ? thrice({{0x24, c.code}, {0x35, 7}, {0x34, 5}, {0x35, 7}, {0x34, 5}})
+                : std::vector<sent_command>{{0x24, c.code, 3, 0}, {0x34, 1, 3, 0},
+                                            {0x35, 0, 6, 0}, {0x34, 1, 3, 0}};
+            QVERIFY2(sent == expected, qPrintable(QStringLiteral("type %1 index %2: %3")
+                                                      .arg(c.type).arg(c.index).arg(describe(sent))));
+            QCOMPARE((*p)->pulse_gated_spin->value(), 5.0); // the fields keep their values
+        }
+        // Outside the table, or not a pulsed driver: nothing.
+        auto p = ready(7);
+        (*p)->mode_update(5);
+        (*p)->mode_update(-1);
+        auto cw = ready(8);
+        (*cw)->mode_update(1);
+        QCOMPARE(p->frames->count() + cw->frames->count(), 0);
+    }
+
+    void step_size_follows_the_selector()
+    {
+        auto p = ready(10);
+        (*p)->step_size_combo->setCurrentIndex(3);
+        QCOMPARE((*p)->curr_spin->singleStep(), 10.0);
+        QCOMPARE((*p)->temp_spin->singleStep(), 10.0);
+        (*p)->sl_single_step_change(-1);
+        QCOMPARE((*p)->curr_spin->singleStep(), 0.0);
+    }
+
+    // Mended: no set-point loses its high bits on the wire.
+    void no_value_wraps_on_the_wire()
+    {
+        auto cw = ready(8);
+        feed_wide_limits(*cw);
+        (*cw)->curr_spin->setValue(1e9);
+        QTest::keyClick((*cw)->curr_spin, Qt::Key_Return);
+        auto sent = take_commands(*cw->frames);
+        QVERIFY2(sent == thrice({{0x11, 65535}}), qPrintable(describe(sent)));
+        (*cw)->temp_spin->setValue(-1e9);
+        QTest::keyClick((*cw)->temp_spin, Qt::Key_Return);
+        sent = take_commands(*cw->frames);
+        QVERIFY2(sent.size() == 1 && sent[0].value16() <= -32760 && sent[0].value16() < 0, qPrintable(describe(sent)));
+        // Even a target that bypassed the field saturates.
+        (*cw)->worker->cw_model.current_target = 7000.0f;
+        (*cw)->laser_current_butt_clicked();
+        sent = take_commands(*cw->frames);
+        QVERIFY2(sent == thrice({{0x11, 65535}}), qPrintable(describe(sent)));
+        (*cw)->worker->cw_model.current_target = std::numeric_limits<float>::quiet_NaN();
+        (*cw)->laser_current_butt_clicked();
+        sent = take_commands(*cw->frames);
+        QVERIFY2(sent == thrice({{0x11, 0}}), qPrintable(describe(sent)));
+
+        auto dcdc = ready(11);
+        (*dcdc)->worker->dcdc_model.current_target = 700.0f;
+        (*dcdc)->laser_current_butt_clicked();
+        sent = take_commands(*dcdc->frames);
+        QVERIFY2(sent == thrice({{0x11, 65535}}), qPrintable(describe(sent)));
+
+        auto ps = ready(7);
+        (*ps)->volt_spin->setValue(1e6); // the default limit is 1000000 V
+        QTest::keyClick((*ps)->volt_spin, Qt::Key_Return);
+        sent = take_commands(*ps->frames);
+        QVERIFY2(sent == thrice({{0x18, 65535}}), qPrintable(describe(sent)));
+        (*ps)->pulse_gated_target_update(70000);
+        sent = take_commands(*ps->frames);
+        QVERIFY2(sent == thrice({{0x34, 65535}}), qPrintable(describe(sent)));
+        (*ps)->pulse_cutted_target_update(-3);
+        sent = take_commands(*ps->frames);
+        QVERIFY2(sent == thrice({{0x35, 0}}), qPrintable(describe(sent)));
+
+        auto ns = ready(6);
+        (*ns)->worker->ns_model.pulse_width_set = 9000.0f;
+        (*ns)->laser_pulse_width_butt_clicked();
+        sent = take_commands(*ns->frames);
+        QVERIFY2(sent == thrice({{0x23, 65535}}), qPrintable(describe(sent)));
+    }
+
+private:
+    static void feed_wide_limits(panel_fixture& p)
+    {
+        p.feed(0xB7, 40000);
+        p.feed(0xB6, -40000);
+        p.feed(0xA5, 100000);
+        p.tick();
+        p.frames->clear();
+    }
+};
+
+QTEST_MAIN(test_laser_object_controls)
+#include "test_laser_object_controls.moc"
