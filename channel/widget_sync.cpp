@@ -83,8 +83,13 @@ int percent_of(double v, double lo, double hi)
 void set_percent(QProgressBar* bar, double v, double lo, double hi)
 {
     const int p = percent_of(v, lo, hi);
-    if (bar->value() != p) {
-        bar->setValue(p);
-        bar->repaint();
-    }
+    if (bar->value() == p)
+        return;
+    // A bar paints itself synchronously on a visible change; ten panels of
+    // bars doing so one by one cost more than the whole rest of a tick. With
+    // updates held, the change is painted in the next paint pass instead,
+    // together with every other change of the tick.
+    bar->setUpdatesEnabled(false);
+    bar->setValue(p);
+    bar->setUpdatesEnabled(true);
 }
