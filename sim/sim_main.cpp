@@ -128,6 +128,10 @@ int main(int argc, char* argv[])
         err << "corvane-sim: no --board given (try --board cw:1)\n";
         return 2;
     }
+    if (sim.config.direct_mode && sim.config.boards.size() > 1) {
+        err << "corvane-sim: --direct takes exactly one board\n";
+        return 2;
+    }
     if (!sim.config.link_path.contains("/dev/")) {
         err << "corvane-sim: the link path must contain \"/dev/\"\n";
         return 2;
