@@ -41,6 +41,8 @@ public slots:
     // For the end of the program: writes what is already queued for the port
     // (events posted before this one have run by now), waits briefly until
     // it has left, then closes the port without the adapter close command.
+    // Invoke it with Qt::BlockingQueuedConnection, then quit() and wait() the
+    // thread: quit() alone may leave events posted just before it unhandled.
     void sl_shutdown();
 
 private slots:
