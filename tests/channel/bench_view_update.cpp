@@ -113,12 +113,11 @@ int main(int argc, char** argv)
         changing_with_paint.push_back(t.nsecsElapsed() / 1e3);
     }
 
-    std::printf("view_update over 10 live channels, %d ticks each, median (max) in microseconds\n", rounds);
-    std::printf("  unchanged readings: %8.1f (%8.1f)   incl. resulting event processing: %8.1f\n",
-                median(unchanged), *std::max_element(unchanged.begin(), unchanged.end()),
-                median(unchanged_with_paint));
-    std::printf("  every reading new:  %8.1f (%8.1f)   incl. resulting event processing: %8.1f\n",
-                median(changing), *std::max_element(changing.begin(), changing.end()),
-                median(changing_with_paint));
+    // One line per case: name, median, max, median including the paint pass (µs).
+    std::printf("# view_update over 10 live channels, %d ticks per case, microseconds\n", rounds);
+    std::printf("unchanged median %.1f max %.1f with_paint %.1f\n", median(unchanged),
+                *std::max_element(unchanged.begin(), unchanged.end()), median(unchanged_with_paint));
+    std::printf("changing median %.1f max %.1f with_paint %.1f\n", median(changing),
+                *std::max_element(changing.begin(), changing.end()), median(changing_with_paint));
     return 0;
 }
