@@ -165,7 +165,7 @@ void tst_serial_object::connect_port(bool mini_usb)
     const int before = connected->count();
     emit window->sig_serial_conf(conf);
     emit window->sig_connect_serial();
-    QTRY_COMPARE(connected->count(), before + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(connected->count(), before + 1, 15000);
 }
 
 QList<serial_message_struct> tst_serial_object::records() const
