@@ -139,6 +139,7 @@ private slots:
     void set_buttons();
     void tec_checkbox_writes();
     void closing_during_a_write_keeps_the_poll_released();
+    void written_value_is_the_one_clicked();
     void editor_ranges_carry_without_wrapping();
     void close_emits_hidden_once();
 };
@@ -513,6 +514,22 @@ void tst_laser_params::closing_during_a_write_keeps_the_poll_released()
     b.get<QPushButton>("res_set_but")->click();
     QCOMPARE(b.frames.count(), 3);
     QVERIFY(!b.worker().param_reading);
+}
+
+void tst_laser_params::written_value_is_the_one_clicked()
+{
+    bench b(8);
+    b.refresh();
+    b.spin("res_set_spin")->setValue(12345);
+    // A late parameter reply refills the editors during the first pause.
+    QTimer::singleShot(5, &b.window, [&] {
+        b.reply(0x96, 999);
+        b.refresh();
+    });
+    b.get<QPushButton>("res_set_but")->click();
+    QCOMPARE(b.spin("res_set_spin")->value(), 999.0);
+    QCOMPARE(b.frames.count(), 3);
+    QCOMPARE(b.frames.at(0).at(0).toByteArray(), line("16 00 00 00 00 00 30 39"));
 }
 
 void tst_laser_params::editor_ranges_carry_without_wrapping()
