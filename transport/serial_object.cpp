@@ -70,13 +70,13 @@ void serial_object::sl_connect_serial()
         // times in case one is lost.
         for (int k = 0; k < 3; ++k) {
             emit sig_write_to_port(adapter_bitrate);
-            port.waitForBytesWritten(start_up_wait_ms);
+            wait_written(start_up_wait_ms);
         }
-        port.waitForBytesWritten(start_up_wait_ms);
+        wait_written(start_up_wait_ms);
         emit sig_write_to_port(adapter_open);
-        port.waitForBytesWritten(start_up_wait_ms);
+        wait_written(start_up_wait_ms);
         emit sig_write_to_port(adapter_open);
-        port.waitForBytesWritten(start_up_wait_ms);
+        wait_written(start_up_wait_ms);
         emit sig_write_to_port(adapter_open);
     }
 
@@ -91,8 +91,7 @@ void serial_object::sl_disconnect_serial()
     emit sig_write_to_port(adapter_close);
     // close() would drop what is still buffered, the close command with it.
     port.flush();
-    if (port.bytesToWrite() > 0)
-        port.waitForBytesWritten(shutdown_wait_ms);
+    wait_written(shutdown_wait_ms);
     drop_port();
     qDebug() << "serial port DISONNECTED by user";
     emit sig_disconnected();
@@ -109,8 +108,7 @@ void serial_object::sl_shutdown()
     if (!port.isOpen())
         return;
     port.flush();
-    if (port.bytesToWrite() > 0)
-        port.waitForBytesWritten(shutdown_wait_ms);
+    wait_written(shutdown_wait_ms);
     drop_port();
 }
 
@@ -127,6 +125,14 @@ void serial_object::sl_handle_error(QSerialPort::SerialPortError error)
     drop_port();
     qDebug() << "serial port DISONNECTED by user";
     emit sig_disconnected();
+}
+
+void serial_object::wait_written(int timeout_ms)
+{
+    // With nothing pending, waitForBytesWritten would sit out its whole
+    // timeout waiting for input instead of returning.
+    if (port.bytesToWrite() > 0)
+        port.waitForBytesWritten(timeout_ms);
 }
 
 void serial_object::drop_port()

@@ -51,6 +51,7 @@ private slots:
 
 private:
     void drop_port();
+    void wait_written(int timeout_ms);
 
     bool write_route_made = false;
 };
