@@ -246,6 +246,7 @@ void tst_laser_params::visibility_per_type_data()
     QTest::newRow("NS") << 6 << 0 << pulse << "Seed (NS Type) parameters";
     QTest::newRow("SOA NS") << 13 << 0 << pulse << "Seed (SOA NS Type) parameters";
     QTest::newRow("Power DCDC") << 11 << 0 << always << "Seed (Power DCDC Type) parameters";
+    QTest::newRow("no device yet") << 0 << 0 << always << "Seed parameters";
 }
 
 void tst_laser_params::visibility_per_type()
