@@ -1,14 +1,20 @@
 #include "MainWindow.h"
 
 #include "can_id_validator.h"
-#include "panel_template.h"
+#include "laser_object.h"
+#include "laser_params.h"
 #include "main_window_form.h"
+#include "panel_template.h"
+#include "serial_object.h"
+#include "settings_file.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QEvent>
 #include <QIcon>
 #include <QIntValidator>
 #include <QPixmap>
+#include <QThread>
 
 namespace {
 
@@ -25,45 +31,135 @@ const char* const status_strip_style =
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
     , can_id_check(new can_id_validator(this))
+    , ports(virtual_ports)
 {
     // The form with its channel templates; opens on the channel list.
     setup_form();
     dress_window();
     attach_can_id_validator();
 
-    // Settings file.
+    // Before the channels exist, so that they are created with the stored CAN IDs.
+    load_settings();
 
-    // Serial thread and its wiring.
-
-    // View refresh, reconnect and heartbeat timers.
-
+    start_serial_thread();
+    start_timers();
     ui->baudrate_edit_line->setValidator(new QIntValidator(this));
 
-    // Channel controllers, one per panel.
-
-    // Serial port list.
+    create_channels();
+    refresh_serial_ports();
 
     // Collapse every channel panel to its tab row.
+    for (const auto& laser : lasers)
+        laser->laser_tab_button->click();
 
     // The channel list is usable only while connected.
     ui->scrollArea->setEnabled(false);
 
-    // System configuration.
-
+    apply_system_configuration();
     ui->label->hide();
-
-    // Mini USB mode from the settings.
+    restore_mini_usb_mode();
 
     // The bit rate is fixed by the mode (115200, or 57600 in mini USB mode).
     ui->baudrate_edit_line->hide();
     ui->label_7->hide();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    shut_down_threads();
+    // The parameters window outlives this window; it must not keep a channel.
+    if (params_window)
+        params_window->laser = nullptr;
+}
+
+void MainWindow::start_serial_thread()
+{
+    serial_thread = std::make_unique<QThread>();
+    serial = std::make_unique<serial_object>();
+    connect(serial_thread.get(), &QThread::started, serial.get(), &serial_object::sl_start_port_process);
+    connect(this, &MainWindow::sig_connect_serial, serial.get(), &serial_object::sl_connect_serial);
+    connect(this, &MainWindow::sig_serial_conf, serial.get(), &serial_object::sl_serial_conf);
+    connect(this, &MainWindow::sig_disconnect_serial, serial.get(), &serial_object::sl_disconnect_serial);
+    connect(serial.get(), &serial_object::sig_connected, this, &MainWindow::sl_serial_connected);
+    connect(serial.get(), &serial_object::sig_disconnected, this, &MainWindow::sl_serial_disconnected);
+    connect(serial.get(), &serial_object::sig_error, this, &MainWindow::sl_error);
+    connect(serial.get(), &serial_object::sig_serial_rx_can_message, this, &MainWindow::handle_rx_can_message);
+    // The port has no parent, so it moves on its own.
+    serial->moveToThread(serial_thread.get());
+    serial->port.moveToThread(serial_thread.get());
+    serial_thread->start(QThread::InheritPriority);
+}
+
+void MainWindow::start_timers()
+{
+    connect(&view_update_timer, &QTimer::timeout, this, &MainWindow::view_update_timer_slot);
+    view_update_timer.start(500);
+
+    connect(&reconnect_timer, &QTimer::timeout, this, &MainWindow::reconnect_timer_slot);
+    if (auto_connection) {
+        reconnect_timer.start(300);
+        ui->connection_mode->setChecked(true);
+    }
+
+    // Started by the first successful connection.
+    connect(&device_heartbeat_timer, &QTimer::timeout, this, &MainWindow::sl_device_heartbeat_timer);
+    device_heartbeat_timer.setInterval(4000);
+}
+
+void MainWindow::create_channels()
+{
+    for (int index = 0; index < channel_count; ++index)
+        add_laser_channel(can_id_field(index), channel_widget<QWidget>(QStringLiteral("laser_widget"), index));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    ask_outputs_off(tr("quit"));
+    for (const auto& laser : lasers)
+        laser->worker->stop_polling();
+    save_settings();
+    shut_down_threads();
+    // An open parameters window would keep the program running without its main window.
+    if (params_window)
+        params_window->hide();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::shut_down_threads()
+{
+    if (threads_stopped)
+        return;
+    threads_stopped = true;
+    view_update_timer.stop();
+    reconnect_timer.stop();
+    device_heartbeat_timer.stop();
+    for (const auto& laser : lasers) {
+        if (laser)
+            laser->worker->stop_and_wait();
+    }
+    // Runs after everything already queued to the serial thread, the output-off
+    // frames of the closing question included, and waits until they left.
+    QMetaObject::invokeMethod(serial.get(), &serial_object::sl_shutdown, Qt::BlockingQueuedConnection);
+    serial_thread->quit();
+    serial_thread->wait();
+    // Its destructor reports a disconnection; nobody is listening any more.
+    disconnect(serial.get(), nullptr, this, nullptr);
+    serial.reset();
+}
+
+int MainWindow::can_id_field(int index) const
+{
+    return channel_widget<QLineEdit>(QStringLiteral("addr"), index)->text().toInt(nullptr, 10);
+}
+
+laser_object* MainWindow::channel(int index) const
+{
+    return lasers.at(static_cast<size_t>(index)).get();
+}
 
 Ui::MainWindow* MainWindow::form() const
 {
@@ -142,10 +238,9 @@ void MainWindow::attach_can_id_validator()
         channel_widget<QLineEdit>(QStringLiteral("addr"), index)->setValidator(can_id_check);
 }
 
-template <class T>
-T* MainWindow::channel_widget(const QString& base, int index) const
+QString MainWindow::channel_name(const QString& base, int index)
 {
-    return findChild<T*>(base + channel_suffix(index + 1));
+    return base + channel_suffix(index + 1);
 }
 
 void MainWindow::select_page(int page_index)

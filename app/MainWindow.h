@@ -1,21 +1,36 @@
 #pragma once
 
-#include <QMainWindow>
-#include <QString>
+#include "port_list.h"
+#include "serial_conf_struct.h"
+#include "serial_message_struct.h"
+#include "stored_settings.h"
 
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <array>
 #include <memory>
 
+class QCloseEvent;
 class QEvent;
+class QThread;
 class can_id_validator;
+class laser_object;
 class laser_params;
+class serial_object;
+class settings_file;
 
 namespace Ui {
 class MainWindow;
 }
 
-// The main window: the form with its ten channel panels and configuration rows,
-// the page menu and the status strip. The constructor runs its start-up steps in a
-// fixed order (see the constructor body); each step is one private helper.
+// The main window: the form with its ten channel panels, the serial thread, the
+// channel controllers and three timers. It routes received frames to the
+// channels, supervises the connection, applies the system configuration and
+// keeps settings.ini. The constructor runs its start-up steps in a fixed order.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -23,11 +38,16 @@ class MainWindow : public QMainWindow
 public:
     static constexpr int channel_count = 10;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // virtual_ports: port names to offer after the ones the system reports.
+    explicit MainWindow(QWidget* parent = nullptr, const QStringList& virtual_ports = {});
     ~MainWindow() override;
 
     // The form, for code that needs its widgets by name (tests, the parameters window binding).
     Ui::MainWindow* form() const;
+    // Channel slot 0..9.
+    laser_object* channel(int index) const;
+    // Frames received since start (the hidden frame counter `label`).
+    qint64 received_frames() const { return rx_frame_count; }
 
     // Swallows mouse-wheel turns on the channel inputs it is installed on, so a scroll
     // through the channel list never changes a set-point by accident.
@@ -37,30 +57,102 @@ public:
     laser_params* params_window = nullptr;
 
     QString saved_port_name;
-    QString saved_port_speed = QStringLiteral("115200");
+    QString saved_port_speed = QLatin1String(stored_settings::default_port_speed);
     bool auto_connection = false;
     bool connected = false;
+    serial_conf_struct serial_conf;
     int laser_count = 0;
 
+signals:
+    void sig_connect_serial();
+    void sig_disconnect_serial();
+    void sig_serial_conf(serial_conf_struct conf);
+
 public slots:
+    void laser_tab_button_click();
     void on_connect_button_clicked();
+    void handle_rx_can_message(const serial_message_struct& sm);
+    void view_update_timer_slot();
+    void reconnect_timer_slot();
+    void sl_device_heartbeat_timer();
+    void sl_serial_connected();
+    void sl_serial_disconnected();
+    void sl_error(QString err);
+    void serial_error(QSerialPort::SerialPortError serialPortError);
+    void on_connect_button_2_clicked();
+    void show_laser_conf_dialog_slot(int idx);
+    void sl_laser_conf_dialog_is_hided();
 
 private slots:
     void on_main_menu_butt_2_clicked();
     void on_main_menu_butt_clicked();
+    void on_connection_mode_clicked();
+    void on_pushButton_clicked();
+    void on_serial_refresh_button_clicked();
+    void on_mini_usb_mode_checkbox_clicked();
     void on_main_menu_butt_3_clicked();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    // start-up (MainWindow.cpp)
     void setup_form();
     void expand_channel_templates();
     void dress_window();
     void attach_can_id_validator();
+    void start_serial_thread();
+    void start_timers();
+    void create_channels();
     void select_page(int page_index);
+
+    // settings (main_window_settings.cpp)
+    void load_settings();
+    void restore_mini_usb_mode();
+    void save_settings();
+
+    // channels (main_window_channels.cpp)
+    void add_laser_channel(int can_id, QWidget* panel_widget);
+    bool channel_emits(const laser_object& laser) const;
+    bool any_channel_emits() const;
+
+    // system configuration (main_window_configuration.cpp)
+    void apply_system_configuration();
+
+    // connection (main_window_connection.cpp)
+    void refresh_serial_ports();
+    void connection_attempt();
+    void ask_outputs_off(const QString& action);
+
+    // Stops every worker and then the serial thread, after it wrote what was
+    // queued to it. Runs at close, and from the destructor if there was none.
+    void shut_down_threads();
 
     // Widget `base` of channel slot `index` (0..9), e.g. ("addr", 2) -> addr_3.
     template <class T>
-    T* channel_widget(const QString& base, int index) const;
+    T* channel_widget(const QString& base, int index) const
+    {
+        return findChild<T*>(channel_name(base, index));
+    }
+    static QString channel_name(const QString& base, int index);
+    // A CAN ID field's text as an ID: base 10, 0 when it is not a number.
+    int can_id_field(int index) const;
 
     std::unique_ptr<Ui::MainWindow> ui;
     can_id_validator* can_id_check = nullptr;
+    std::unique_ptr<settings_file> settings;
+    port_list ports;
+    std::unique_ptr<QThread> serial_thread;
+    std::unique_ptr<serial_object> serial;
+    std::array<std::unique_ptr<laser_object>, channel_count> lasers;
+    QTimer view_update_timer;
+    QTimer reconnect_timer;
+    QTimer device_heartbeat_timer;
+
+    qint64 rx_frame_count = 0;
+    // Enabled boxes as they were when mini USB mode was switched on.
+    std::array<bool, channel_count> enabled_before_mini_usb{};
+    bool threads_stopped = false;
+    // A connection request is on its way to the serial thread, not yet answered.
+    bool connection_pending = false;
 };

@@ -1,0 +1,67 @@
+// The system configuration page: which channels are enabled, their names and
+// CAN IDs, mini USB mode, and the page menu.
+#include "MainWindow.h"
+
+#include "laser_object.h"
+#include "main_window_form.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+
+void MainWindow::apply_system_configuration()
+{
+    laser_count = 0;
+    for (const auto& laser : lasers) {
+        laser->panel_widget->hide();
+        laser->worker->poll_enabled.store(false);
+    }
+    for (int i = 0; i < channel_count; ++i) {
+        if (channel_widget<QCheckBox>(QStringLiteral("dev_en"), i)->isChecked()) {
+            lasers[i]->panel_widget->show();
+            ++laser_count;
+            lasers[i]->worker->poll_enabled.store(true);
+        }
+    }
+    for (int i = 0; i < channel_count; ++i)
+        lasers[i]->name = channel_widget<QLineEdit>(QStringLiteral("edit_name"), i)->text();
+    for (const auto& laser : lasers)
+        laser->laser_tab_button->setText(laser->name);
+    // Frames are matched against the new IDs at once, and the next polls go to them.
+    for (int i = 0; i < channel_count; ++i) {
+        const int id = can_id_field(i);
+        lasers[i]->can_id = id;
+        lasers[i]->worker->set_can_id(id);
+    }
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    apply_system_configuration();
+}
+
+void MainWindow::on_mini_usb_mode_checkbox_clicked()
+{
+    laser_worker& first = *lasers[0]->worker;
+    if (ui->mini_usb_mode_checkbox->isChecked()) {
+        // One board on its cable: channel 1 alone, locked on, at the board's bit rate.
+        for (int i = 0; i < channel_count; ++i) {
+            auto* enabled = channel_widget<QCheckBox>(QStringLiteral("dev_en"), i);
+            enabled_before_mini_usb[i] = enabled->isChecked();
+            enabled->setChecked(false);
+            enabled->setEnabled(false);
+            channel_widget<QLineEdit>(QStringLiteral("addr"), i)->setEnabled(false);
+        }
+        channel_widget<QCheckBox>(QStringLiteral("dev_en"), 0)->setChecked(true);
+        first.mini_usb_mode.store(true);
+        ui->baudrate_edit_line->setText(QStringLiteral("57600"));
+    } else {
+        for (int i = 0; i < channel_count; ++i) {
+            auto* enabled = channel_widget<QCheckBox>(QStringLiteral("dev_en"), i);
+            enabled->setChecked(enabled_before_mini_usb[i]);
+            enabled->setEnabled(true);
+            channel_widget<QLineEdit>(QStringLiteral("addr"), i)->setEnabled(true);
+        }
+        first.mini_usb_mode.store(false);
+        ui->baudrate_edit_line->setText(QLatin1String(stored_settings::default_port_speed));
+    }
+}

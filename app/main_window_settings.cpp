@@ -1,0 +1,45 @@
+// settings.ini: read once during construction, written once at close.
+#include "MainWindow.h"
+
+#include "main_window_form.h"
+#include "settings_file.h"
+
+void MainWindow::load_settings()
+{
+    settings = std::make_unique<settings_file>();
+    stored_settings s;
+    if (!settings->load(s))
+        return; // never saved: the form keeps its defaults
+    saved_port_name = s.port_name;
+    saved_port_speed = s.port_speed;
+    auto_connection = s.auto_connection;
+    for (int i = 0; i < channel_count; ++i)
+        channel_widget<QCheckBox>(QStringLiteral("dev_en"), i)->setChecked(s.rows[i].enabled);
+    for (int i = 0; i < channel_count; ++i)
+        channel_widget<QLineEdit>(QStringLiteral("edit_name"), i)->setText(s.rows[i].name);
+    for (int i = 0; i < channel_count; ++i)
+        channel_widget<QLineEdit>(QStringLiteral("addr"), i)->setText(s.rows[i].addr);
+    ui->baudrate_edit_line->setText(saved_port_speed);
+}
+
+void MainWindow::restore_mini_usb_mode()
+{
+    // Entered exactly as an operator click does, whether or not the file has the marker.
+    if (settings->mini_usb())
+        ui->mini_usb_mode_checkbox->click();
+}
+
+void MainWindow::save_settings()
+{
+    stored_settings s;
+    s.port_name = saved_port_name;
+    s.port_speed = saved_port_speed;
+    s.auto_connection = auto_connection;
+    for (int i = 0; i < channel_count; ++i) {
+        s.rows[i].enabled = channel_widget<QCheckBox>(QStringLiteral("dev_en"), i)->isChecked();
+        s.rows[i].name = channel_widget<QLineEdit>(QStringLiteral("edit_name"), i)->text();
+        s.rows[i].addr = channel_widget<QLineEdit>(QStringLiteral("addr"), i)->text();
+    }
+    s.mini_usb = ui->mini_usb_mode_checkbox->isChecked();
+    settings->save(s);
+}

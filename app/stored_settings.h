@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+// What settings.ini remembers: the serial side and the system configuration
+// rows, in the form's own text representation (CAN IDs and bit rate as text).
+struct stored_settings
+{
+    static constexpr int channel_count = 10;
+    static constexpr const char* default_port_speed = "115200";
+
+    struct channel_row
+    {
+        bool enabled = false;
+        QString name;
+        QString addr = QStringLiteral("1");
+    };
+
+    QString port_name;
+    QString port_speed = QLatin1String(default_port_speed);
+    bool auto_connection = false;
+    std::array<channel_row, channel_count> rows;
+    bool mini_usb = false;
+};
