@@ -175,9 +175,8 @@ void tst_sim_port::unplug_comes_back_at_the_same_path()
 
 void tst_sim_port::runs_as_a_process()
 {
-    const QString exe = QCoreApplication::applicationDirPath() + "/../../sim/corvane-sim";
-    if (!QFileInfo::exists(exe))
-        QSKIP("corvane-sim not built");
+    const QString exe = CORVANE_SIM_EXE;
+    QVERIFY(QFileInfo::exists(exe));
     const QString path = link("ttyP");
     const QString fifo = dir.filePath("control");
     QProcess proc;
