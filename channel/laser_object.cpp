@@ -16,7 +16,6 @@
 #include <QWidget>
 
 #include <functional>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -216,14 +215,17 @@ void laser_object::bind_ps_ns_widget(QWidget* ps_ns)
 
 namespace {
 
-template <typename T>
-void stand_in(T*& field, const char* prefix, QWidget* root, QStringList& missing)
+// Gives a missing widget a hidden stand-in of the same kind, so that every
+// widget field stays usable, and notes its name.
+template <typename Field, typename Made = Field>
+void stand_in(Field*& field, const char* prefix, QWidget* root, QStringList& missing)
 {
     if (field)
         return;
     missing << QString::fromLatin1(prefix);
-    field = new T(root); // owned by root
-    field->setObjectName(QString::fromLatin1(prefix));
+    auto* widget = new Made(root); // owned by root
+    widget->setObjectName(QString::fromLatin1(prefix));
+    field = widget;
 }
 
 } // namespace
@@ -231,90 +233,79 @@ void stand_in(T*& field, const char* prefix, QWidget* root, QStringList& missing
 bool laser_object::check_bound()
 {
     stand_in_root = std::make_unique<QWidget>();
-    QWidget* root = stand_in_root.get();
-    QStringList missing;
-    stand_in(cw_widget, "cw_widget", root, missing);
-    stand_in(ps_ns_widget, "ps_ns_widget", root, missing);
-    stand_in(laser_tab_button, "laser_tab_button", root, missing);
-    stand_in(laser_group, "laser_group", root, missing);
-    stand_in(cw_curr_widget, "cw_curr_widget", root, missing);
-    stand_in(cw_temp_widget, "cw_temp_widget", root, missing);
-    stand_in(pulse_temp_widget, "pulse_temp_widget", root, missing);
-    stand_in(volt_widget, "volt_widget", root, missing);
-    stand_in(freq_widget, "freq_widget", root, missing);
-    stand_in(dura_widget, "dura_widget", root, missing);
-    stand_in(alt_but_widget, "alt_but_widget", root, missing);
-    for (auto field : {std::make_pair(&laser_name_label, "laser_name_label"),
-                       std::make_pair(&curr_label, "curr_label"),
-                       std::make_pair(&curr_min_label, "curr_min_label"),
-                       std::make_pair(&curr_max_label, "curr_max_label"),
-                       std::make_pair(&temp_label, "temp_label"),
-                       std::make_pair(&pulse_temp_label, "pulse_temp_label"),
-                       std::make_pair(&temp_min_label, "temp_min_label"),
-                       std::make_pair(&temp_max_label, "temp_max_label"),
-                       std::make_pair(&temp_pulse_min_label, "temp_pulse_min_label"),
-                       std::make_pair(&temp_pulse_max_label, "temp_pulse_max_label"),
-                       std::make_pair(&pulse_volt_label, "pulse_volt_label"),
-                       std::make_pair(&volt_max_label, "volt_max_label"),
-                       std::make_pair(&volt_min_label, "volt_min_label"),
-                       std::make_pair(&freq_label, "freq_label"),
-                       std::make_pair(&rr_max_label, "rr_max_label"),
-                       std::make_pair(&rr_min_label, "rr_min_label"),
-                       std::make_pair(&dura_label, "dura_label"),
-                       std::make_pair(&dura_text, "dura_text"),
-                       std::make_pair(&pd_max_label, "pd_max_label"),
-                       std::make_pair(&pd_min_label, "pd_min_label"),
-                       std::make_pair(&N_label, "N_label"),
-                       std::make_pair(&M_label, "M_label"),
-                       std::make_pair(&power_label, "power_label"),
-                       std::make_pair(&power_state_label, "power_state_label"),
-                       std::make_pair(&pulse_power_state_label, "pulse_power_state_label"),
-                       std::make_pair(&fail_title, "fail_title"),
-                       std::make_pair(&power_title, "power_title"),
-                       std::make_pair(&input_volt_title, "input_volt_title"),
-                       std::make_pair(&input_volt_label, "input_volt_label"),
-                       std::make_pair(&mode_label, "mode_label")})
-        stand_in(*field.first, field.second, root, missing);
-    for (auto field : {std::make_pair(&ps_ns_on_off_butt, "ps_ns_on_off_butt"),
-                       std::make_pair(&cw_on_off_button, "cw_on_off_button"),
-                       std::make_pair(&start_stop_button_alt, "start_stop_button_alt"),
-                       std::make_pair(&config_button, "config_button"),
-                       std::make_pair(&err_clr_butt, "err_clr_butt"),
-                       std::make_pair(&fail_butt, "fail_butt")}) {
-        if (!*field.first) {
-            QPushButton* button = nullptr;
-            stand_in(button, field.second, root, missing);
-            *field.first = button;
-        }
-    }
-    for (auto field : {std::make_pair(&curr_spin, "curr_spin"),
-                       std::make_pair(&temp_spin, "temp_spin"),
-                       std::make_pair(&pulse_temp_spin, "pulse_temp_spin"),
-                       std::make_pair(&volt_spin, "volt_spin"),
-                       std::make_pair(&dura_spin, "dura_spin"),
-                       std::make_pair(&pulse_gated_spin, "pulse_gated_spin"),
-                       std::make_pair(&pulse_cutted_spin, "pulse_cutted_spin")})
-        stand_in(*field.first, field.second, root, missing);
-    for (auto field : {std::make_pair(&freq_combo, "freq_combo"),
-                       std::make_pair(&mode_combo, "mode_combo"),
-                       std::make_pair(&step_size_combo, "step_size_combo")})
-        stand_in(*field.first, field.second, root, missing);
-    for (auto field : {std::make_pair(&curr_indicator, "curr_indicator"),
-                       std::make_pair(&volt_indicator, "volt_indicator"),
-                       std::make_pair(&temp_indicator, "temp_indicator"),
-                       std::make_pair(&pulse_temp_indicator, "pulse_temp_indicator"),
-                       std::make_pair(&dura_indicator, "dura_indicator"),
-                       std::make_pair(&freq_indicator, "freq_indicator")})
-        stand_in(*field.first, field.second, root, missing);
+    QWidget* r = stand_in_root.get();
+    QStringList m;
+    stand_in(cw_widget, "cw_widget", r, m);
+    stand_in(ps_ns_widget, "ps_ns_widget", r, m);
+    stand_in(laser_tab_button, "laser_tab_button", r, m);
+    stand_in(laser_group, "laser_group", r, m);
+    stand_in(cw_curr_widget, "cw_curr_widget", r, m);
+    stand_in(cw_temp_widget, "cw_temp_widget", r, m);
+    stand_in(pulse_temp_widget, "pulse_temp_widget", r, m);
+    stand_in(volt_widget, "volt_widget", r, m);
+    stand_in(freq_widget, "freq_widget", r, m);
+    stand_in(dura_widget, "dura_widget", r, m);
+    stand_in(alt_but_widget, "alt_but_widget", r, m);
+    stand_in(laser_name_label, "laser_name_label", r, m);
+    stand_in(curr_label, "curr_label", r, m);
+    stand_in(curr_min_label, "curr_min_label", r, m);
+    stand_in(curr_max_label, "curr_max_label", r, m);
+    stand_in(temp_label, "temp_label", r, m);
+    stand_in(pulse_temp_label, "pulse_temp_label", r, m);
+    stand_in(temp_min_label, "temp_min_label", r, m);
+    stand_in(temp_max_label, "temp_max_label", r, m);
+    stand_in(temp_pulse_min_label, "temp_pulse_min_label", r, m);
+    stand_in(temp_pulse_max_label, "temp_pulse_max_label", r, m);
+    stand_in(pulse_volt_label, "pulse_volt_label", r, m);
+    stand_in(volt_max_label, "volt_max_label", r, m);
+    stand_in(volt_min_label, "volt_min_label", r, m);
+    stand_in(freq_label, "freq_label", r, m);
+    stand_in(rr_max_label, "rr_max_label", r, m);
+    stand_in(rr_min_label, "rr_min_label", r, m);
+    stand_in(dura_label, "dura_label", r, m);
+    stand_in(dura_text, "dura_text", r, m);
+    stand_in(pd_max_label, "pd_max_label", r, m);
+    stand_in(pd_min_label, "pd_min_label", r, m);
+    stand_in(N_label, "N_label", r, m);
+    stand_in(M_label, "M_label", r, m);
+    stand_in(power_label, "power_label", r, m);
+    stand_in(power_state_label, "power_state_label", r, m);
+    stand_in(pulse_power_state_label, "pulse_power_state_label", r, m);
+    stand_in(fail_title, "fail_title", r, m);
+    stand_in(power_title, "power_title", r, m);
+    stand_in(input_volt_title, "input_volt_title", r, m);
+    stand_in(input_volt_label, "input_volt_label", r, m);
+    stand_in(mode_label, "mode_label", r, m);
+    stand_in<QAbstractButton, QPushButton>(ps_ns_on_off_butt, "ps_ns_on_off_butt", r, m);
+    stand_in<QAbstractButton, QPushButton>(cw_on_off_button, "cw_on_off_button", r, m);
+    stand_in<QAbstractButton, QPushButton>(start_stop_button_alt, "start_stop_button_alt", r, m);
+    stand_in<QAbstractButton, QPushButton>(config_button, "config_button", r, m);
+    stand_in<QAbstractButton, QPushButton>(err_clr_butt, "err_clr_butt", r, m);
+    stand_in<QAbstractButton, QPushButton>(fail_butt, "fail_butt", r, m);
+    stand_in(curr_spin, "curr_spin", r, m);
+    stand_in(temp_spin, "temp_spin", r, m);
+    stand_in(pulse_temp_spin, "pulse_temp_spin", r, m);
+    stand_in(volt_spin, "volt_spin", r, m);
+    stand_in(dura_spin, "dura_spin", r, m);
+    stand_in(pulse_gated_spin, "pulse_gated_spin", r, m);
+    stand_in(pulse_cutted_spin, "pulse_cutted_spin", r, m);
+    stand_in(freq_combo, "freq_combo", r, m);
+    stand_in(mode_combo, "mode_combo", r, m);
+    stand_in(step_size_combo, "step_size_combo", r, m);
+    stand_in(curr_indicator, "curr_indicator", r, m);
+    stand_in(volt_indicator, "volt_indicator", r, m);
+    stand_in(temp_indicator, "temp_indicator", r, m);
+    stand_in(pulse_temp_indicator, "pulse_temp_indicator", r, m);
+    stand_in(dura_indicator, "dura_indicator", r, m);
+    stand_in(freq_indicator, "freq_indicator", r, m);
 
-    if (missing.isEmpty()) {
+    if (m.isEmpty()) {
         stand_in_root.reset();
         return true;
     }
     qWarning().noquote() << "laser_object: channel panel"
                          << (panel_widget ? panel_widget->objectName() : QStringLiteral("(none)"))
-                         << "lacks" << missing.join(QStringLiteral(", "))
-                         << "- channel left inert";
+                         << "lacks" << m.join(QStringLiteral(", ")) << "- channel left inert";
     return false;
 }
 
@@ -330,19 +321,26 @@ void laser_object::connect_widgets()
     connect(err_clr_butt, &QAbstractButton::clicked, this, &laser_object::err_clr_butt_clicked);
     connect(fail_butt, &QAbstractButton::clicked, this, &laser_object::fail_detail_butt_clicked);
 
-    const std::pair<QDoubleSpinBox*, std::pair<void (laser_object::*)(double), void (laser_object::*)()>>
-        spins[] = {
-            {curr_spin, {&laser_object::current_target_update, &laser_object::laser_current_butt_clicked}},
-            {temp_spin, {&laser_object::temp_target_update, &laser_object::laser_temperature_butt_clicked}},
-            {pulse_temp_spin, {&laser_object::temp_target_update, &laser_object::laser_temperature_butt_clicked}},
-            {volt_spin, {&laser_object::volt_target_update, &laser_object::laser_voltage_butt_clicked}},
-            {dura_spin, {&laser_object::pulse_width_target_update, &laser_object::laser_pulse_width_butt_clicked}},
-            {pulse_gated_spin, {&laser_object::pulse_gated_target_update, &laser_object::laser_pulse_gated_butt_clicked}},
-            {pulse_cutted_spin, {&laser_object::pulse_cutted_target_update, &laser_object::laser_pulse_cutted_butt_clicked}},
-        };
-    for (const auto& s : spins) {
-        connect(s.first, value_changed, this, s.second.first);
-        connect(s.first->findChild<QLineEdit*>(), enter, this, s.second.second);
+    // Changing a value runs its target slot; Enter in its field, its sending slot.
+    struct spin_slots
+    {
+        QDoubleSpinBox* spin;
+        void (laser_object::*target)(double);
+        void (laser_object::*send)();
+    };
+    const spin_slots spins[] = {
+        {curr_spin, &laser_object::current_target_update, &laser_object::laser_current_butt_clicked},
+        {temp_spin, &laser_object::temp_target_update, &laser_object::laser_temperature_butt_clicked},
+        {pulse_temp_spin, &laser_object::temp_target_update, &laser_object::laser_temperature_butt_clicked},
+        {volt_spin, &laser_object::volt_target_update, &laser_object::laser_voltage_butt_clicked},
+        {dura_spin, &laser_object::pulse_width_target_update, &laser_object::laser_pulse_width_butt_clicked},
+        {pulse_gated_spin, &laser_object::pulse_gated_target_update, &laser_object::laser_pulse_gated_butt_clicked},
+        {pulse_cutted_spin, &laser_object::pulse_cutted_target_update, &laser_object::laser_pulse_cutted_butt_clicked},
+    };
+    for (const spin_slots& s : spins) {
+        connect(s.spin, value_changed, this, s.target);
+        // The spin box's own line edit (lineEdit() is protected).
+        connect(s.spin->findChild<QLineEdit*>(), enter, this, s.send);
     }
 
     using combo_index = void (QComboBox::*)(int);
