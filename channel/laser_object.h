@@ -31,9 +31,10 @@ public:
     laser_object(QObject* parent, int can_id, QWidget* panel_widget);
     ~laser_object() override; // stops the worker thread before it goes
 
-    // False when the panel lacked a widget: the channel then stays inert
-    // (no refresh, no commands) and missing widgets are hidden stand-ins, so
-    // every widget pointer below is valid either way.
+    // False when the panel lacked a widget: the channel then stays inert (no
+    // refresh, no operator input wired; laser_off() still switches the board
+    // off) and missing widgets are hidden stand-ins, so every widget pointer
+    // below is valid either way.
     bool bound() const { return is_bound; }
 
     // Stores one received reply into the records and adoption slots.
