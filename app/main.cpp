@@ -81,6 +81,10 @@ int main(int argc, char* argv[])
     if (early_exit >= 0)
         return early_exit;
 
+    // Qt's own event dispatcher: the GLib one costs about a third more CPU at
+    // the hundreds of queued frames per second that ten polled boards bring.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvane-studio"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));

@@ -79,15 +79,17 @@ inline QVector<int> codes_to(const QList<QByteArray>& lines, int can_id)
     return codes;
 }
 
-// Splits a code stream into polling passes, each beginning with 0xD0; the
-// last pass may still be incomplete and is dropped.
+// Splits a code stream into polling passes, each beginning with 0xD0. Codes
+// before the first 0xD0 belong to a pass begun before the recording, and the
+// last pass may still be incomplete: both are dropped.
 inline QVector<QVector<int>> complete_passes(const QVector<int>& codes)
 {
     QVector<QVector<int>> passes;
     for (int code : codes) {
-        if (code == 0xD0 || passes.isEmpty())
+        if (code == 0xD0)
             passes.append(QVector<int>());
-        passes.last() << code;
+        if (!passes.isEmpty())
+            passes.last() << code;
     }
     if (!passes.isEmpty())
         passes.removeLast();

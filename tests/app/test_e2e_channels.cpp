@@ -169,10 +169,12 @@ void test_e2e_channels::silent_board_is_forgotten_and_comes_back()
     QCOMPARE(w.channel(1)->laser_name_label->text(), QString("PS Type Driver"));
 
     // Only identification goes to the silent board until it answers again.
+    // (A pass begun before the board was forgotten may still be a full one.)
     sim->clear_received_lines();
-    QTest::qWait(1200);
-    const auto passes = e2e::complete_passes(e2e::codes_to(sim->received_lines(), 1));
-    QVERIFY(!passes.isEmpty());
+    QTest::qWait(1500);
+    auto passes = e2e::complete_passes(e2e::codes_to(sim->received_lines(), 1));
+    QVERIFY(passes.size() >= 2);
+    passes.removeFirst();
     for (const auto& pass : passes)
         QCOMPARE(pass, QVector<int>({0xD0, 0xD1}));
 

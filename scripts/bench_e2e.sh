@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# End-to-end benchmark: ten CW boards on the simulated bus, all ten channels
+# enabled, the program offscreen for MEASURE_S seconds (default 60), RUNS times
+# (default 3). Reports the program's CPU use (% of one core, median of the
+# runs), its peak resident memory, and whether every reply that the simulated
+# bus sent was received (the program's frame counter against the bus's count).
+# Limits: CPU <= 2 %, RSS <= 100 MB, no reply lost; exits 1 when one is missed.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="${BUILD_DIR:-$root/build}"
+runs="${RUNS:-3}"
+measure_s="${MEASURE_S:-60}"
+warmup_s=5
+
+generator=()
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+  generator=(-G Ninja)
+fi
+cmake -S "$root" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build_dir" -j"${JOBS:-2}" --target corvane-studio corvane-bench-bus >/dev/null
+
+program="$build_dir/app/corvane-studio"
+bus="$build_dir/tests/app/corvane-bench-bus"
+ticks_per_s="$(getconf CLK_TCK)"
+
+cpu_ticks() { # utime + stime of a process
+  awk '{ print $14 + $15 }' "/proc/$1/stat"
+}
+
+work="$(mktemp -d)"
+bus_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+cpu_results=()
+rss_results=()
+lost_any=0
+for run in $(seq 1 "$runs"); do
+  dir="$work/run$run"
+  mkdir -p "$dir"
+  link="$dir/dev/ttyCAN0"
+  {
+    printf '[serial]\nportname=%s\nportspeed=115200\nconnection_mode=true\n\n[device_conf]\n' "$link"
+    for n in $(seq 1 10); do
+      if [ "$n" -eq 1 ]; then
+        printf 'channel_enabled=true\nedit_name=CW 1\naddr=1\n'
+      else
+        printf 'channel_%d_enabled=true\nedit_name_%d=CW %d\naddr_%d=%d\n' "$n" "$n" "$n" "$n" "$n"
+      fi
+    done
+    printf 'mini_usb=false\n\n[settings]\navailable=1\n'
+  } >"$dir/settings.ini"
+
+  serve_ms=$(( (warmup_s + measure_s) * 1000 ))
+  "$bus" --link "$link" --boards 10 --serve-ms "$serve_ms" >"$dir/bus.log" 2>&1 &
+  bus_pid=$!
+  for _ in $(seq 1 50); do
+    grep -q '^ready' "$dir/bus.log" 2>/dev/null && break
+    sleep 0.1
+  done
+
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$program" --port "$link" --report-frames) >"$dir/app.log" 2>&1 &
+  app_pid=$!
+
+  sleep "$warmup_s"
+  if ! grep -q "serial port is opened SUCCESSFULLY" "$dir/app.log"; then
+    echo "bench_e2e: run $run: the program did not connect" >&2
+    cat "$dir/app.log" >&2
+    exit 1
+  fi
+  t0="$(cpu_ticks "$app_pid")"
+  sleep "$measure_s"
+  t1="$(cpu_ticks "$app_pid")"
+  rss_kb="$(awk '/^VmHWM:/ { print $2 }' "/proc/$app_pid/status")"
+
+  # The bus goes silent after its serving time and then reports its count.
+  for _ in $(seq 1 100); do
+    grep -q '^replies sent:' "$dir/bus.log" && break
+    sleep 0.1
+  done
+  kill -TERM "$app_pid"
+  wait "$app_pid" || { echo "bench_e2e: run $run: the program exited with an error" >&2; exit 1; }
+  app_pid=""
+  kill -TERM "$bus_pid"
+  wait "$bus_pid" || true
+  bus_pid=""
+
+  sent="$(awk -F': ' '/^replies sent:/ { print $2 }' "$dir/bus.log")"
+  received="$(awk -F': ' '/^received frames:/ { print $2 }' "$dir/app.log")"
+  cpu="$(awk -v a="$t0" -v b="$t1" -v hz="$ticks_per_s" -v s="$measure_s" \
+    'BEGIN { printf "%.2f", (b - a) / hz / s * 100 }')"
+  rss_mb="$(awk -v k="$rss_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+  cpu_results+=("$cpu")
+  rss_results+=("$rss_mb")
+  status="all received"
+  if [ "$sent" != "$received" ]; then
+    status="LOST $((sent - received))"
+    lost_any=1
+  fi
+  echo "run $run: CPU ${cpu} % of one core, peak RSS ${rss_mb} MB, replies sent ${sent}, frames received ${received} (${status})"
+done
+
+median_cpu="$(printf '%s\n' "${cpu_results[@]}" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')"
+max_rss="$(printf '%s\n' "${rss_results[@]}" | sort -g | tail -1)"
+echo "median CPU ${median_cpu} % of one core (limit 2 %), peak RSS ${max_rss} MB (limit 100 MB)"
+
+fail=0
+awk -v c="$median_cpu" 'BEGIN { exit !(c <= 2.0) }' || { echo "bench_e2e: CPU above the limit"; fail=1; }
+awk -v r="$max_rss" 'BEGIN { exit !(r <= 100.0) }' || { echo "bench_e2e: memory above the limit"; fail=1; }
+[ "$lost_any" -eq 0 ] || { echo "bench_e2e: replies were lost"; fail=1; }
+exit "$fail"
