@@ -2,6 +2,7 @@
 #include "rx_line_cutter.h"
 
 #include <QtTest>
+#include <array>
 #include <vector>
 
 namespace {
@@ -50,7 +51,6 @@ class tst_frame_lines : public QObject
     Q_OBJECT
 
 private slots:
-    void build_lays_out_the_line_data();
     void build_lays_out_the_line();
     void split_line_yields_one_record_after_last_piece();
     void cutting_table_data();
@@ -59,38 +59,23 @@ private slots:
     void large_read_is_cut_whole_and_tail_bounded();
 };
 
-void tst_frame_lines::build_lays_out_the_line_data()
-{
-    QTest::addColumn<int>("id");
-    QTest::addColumn<QList<int>>("bytes");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("code only") << 0x123 << QList<int>{0xD0, 0, 0, 0, 0, 0, 0, 0}
-                               << QByteArray("t1238D000000000000000\r");
-    QTest::newRow("letters in id") << 0xABC << QList<int>{0, 0, 0, 0, 0, 0, 0, 0}
-                                   << QByteArray("tABC80000000000000000\r");
-    QTest::newRow("bit 12 dropped") << 0x1ABC << QList<int>{0, 0, 0, 0, 0, 0, 0, 0}
-                                    << QByteArray("tABC80000000000000000\r");
-    QTest::newRow("negative byte is its bit pattern") << 5 << QList<int>{-47, 0x7F, -1, 0, 0x10, 0, 0, 1}
-                                                      << QByteArray("t0058D17FFF0010000001\r");
-    QTest::newRow("all digits") << 0x0F1 << QList<int>{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}
-                                << QByteArray("t0F180123456789ABCDEF\r");
-}
-
 void tst_frame_lines::build_lays_out_the_line()
 {
-    QFETCH(int, id);
-    QFETCH(QList<int>, bytes);
-    QFETCH(QByteArray, expected);
-    char buf[32];
-    std::memset(buf, 0x55, sizeof buf);
-    uint32_t len = 0;
-    const int32_t rc = build_can_frame(id, int8_t(bytes[0]), int8_t(bytes[1]), int8_t(bytes[2]),
-                                       int8_t(bytes[3]), int8_t(bytes[4]), int8_t(bytes[5]),
-                                       int8_t(bytes[6]), int8_t(bytes[7]), buf, &len);
-    QCOMPARE(rc, 0);
-    QCOMPARE(len, 22u);
-    QCOMPARE(QByteArray(buf, 22), expected);
-    QCOMPARE(buf[22], char(0x55)); // nothing written past the line
+    const std::vector<std::tuple<int, std::array<int, 8>, QByteArray>> cases = {
+        {0x123, {0xD0, 0, 0, 0, 0, 0, 0, 0}, "t1238D000000000000000\r"},
+        {0x1ABC, {0, 0, 0, 0, 0, 0, 0, 0}, "tABC80000000000000000\r"}, // bit 12 dropped
+        {5, {-47, 0x7F, -1, 0, 0x10, 0, 0, 1}, "t0058D17FFF0010000001\r"}, // negative: its bit pattern
+        {0x0F1, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}, "t0F180123456789ABCDEF\r"},
+    };
+    for (const auto& [id, b, expected] : cases) {
+        char buf[32];
+        std::memset(buf, 0x55, sizeof buf);
+        uint32_t len = 0;
+        QCOMPARE(build_can_frame(id, int8_t(b[0]), int8_t(b[1]), int8_t(b[2]), int8_t(b[3]), int8_t(b[4]),
+                                 int8_t(b[5]), int8_t(b[6]), int8_t(b[7]), buf, &len), 0);
+        QCOMPARE(QByteArray(buf, int(len)), expected);
+        QCOMPARE(buf[22], char(0x55)); // nothing written past the line
+    }
 }
 
 void tst_frame_lines::split_line_yields_one_record_after_last_piece()
