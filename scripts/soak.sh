@@ -28,6 +28,7 @@ max_rss_growth_kb=5120
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
+build=$(cd "$build" && pwd)
 cmake --build "$build" --target corvane-studio corvane-sim corvane_soak_probe -j"${JOBS:-2}" >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-soak.XXXXXX")
@@ -161,10 +162,10 @@ frames_end=$(frames_at "$stop")
 flat_cycles=$(awk '$3 <= $2' "$work/cycles.log" | wc -l)
 min_cycle_frames=$(awk 'NR == 1 || $3 - $2 < m { m = $3 - $2 } END { print m + 0 }' "$work/cycles.log")
 
-# Every return of the port (the simulator prints "plugged in") must be followed
+# Every return of the port during the run (the simulator prints "plugged in") must be followed
 # by the program's "serial port is opened SUCCESSFULLY" within 3 s.
-awk '
-  FNR == NR { if ($0 ~ /corvane-sim: plugged in/) back[++nb] = $1; next }
+awk -v start="$start" '
+  FNR == NR { if ($0 ~ /corvane-sim: plugged in/ && $1 >= start) back[++nb] = $1; next }
   /log: serial port is opened SUCCESSFULLY/ { opened[++no] = $1 }
   END {
     worst = 0; missing = 0
