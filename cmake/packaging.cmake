@@ -28,12 +28,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# CPack puts the summary first and indents each line of this text below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Control program for laser-diode driver boards on a CAN bus
- Corvane Studio drives up to ten laser-diode driver boards (CW, pulsed and
- DC/DC types) through a USB-to-CAN serial adapter speaking SLCAN, or one board
- straight over its mini-USB cable. The package also holds corvane-sim, a
- simulated adapter with boards behind it, for use without hardware.")
+    "Corvane Studio drives up to ten laser-diode driver boards (CW, pulsed and
+DC/DC types) through a USB-to-CAN serial adapter speaking SLCAN, or one board
+straight over its mini-USB cable. The package also holds corvane-sim, a
+simulated adapter with boards behind it, for use without hardware.")
 find_program(CORVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CORVANE_DPKG_SHLIBDEPS)
   # Library packages and versions as the binaries actually need them.
