@@ -6,11 +6,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QByteArray>
+#include <QLabel>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -32,16 +34,9 @@ struct panel_fixture
     // Stores one reply as the board would send it: code, own CAN ID, value.
     void feed(int code, int32_t value)
     {
-        serial_message_struct sm;
-        sm.id = 0x100;
-        sm.data[0] = static_cast<uint32_t>(code);
-        sm.data[1] = 5;
         const auto raw = static_cast<uint32_t>(value);
-        sm.data[4] = raw >> 24 & 0xFF;
-        sm.data[5] = raw >> 16 & 0xFF;
-        sm.data[6] = raw >> 8 & 0xFF;
-        sm.data[7] = raw & 0xFF;
-        object->handle_driver_message(sm);
+        object->handle_driver_message(serial_message_struct{
+            0x100, {uint32_t(code), 5, 0, 0, raw >> 24 & 0xFF, raw >> 16 & 0xFF, raw >> 8 & 0xFF, raw & 0xFF}});
     }
 
     // Reports a driver type and runs the refresh that sets its view up.
@@ -124,6 +119,38 @@ inline QString describe(const std::vector<sent_command>& list)
     for (const sent_command& c : list)
         parts << QStringLiteral("%1:%2x%3").arg(c.code, 2, 16, QLatin1Char('0')).arg(c.value).arg(c.copies);
     return parts.join(QLatin1Char(' '));
+}
+
+// The commands sent since the last check must be exactly `list`, each three times.
+#define EXPECT_SENT(spy, ...)                                                                      \
+    do {                                                                                           \
+        const auto sent_ = take_commands(spy);                                                     \
+        QVERIFY2(sent_ == thrice(__VA_ARGS__), qPrintable(describe(sent_)));                       \
+    } while (false)
+
+// Texts of labels and buttons, for one comparison per group.
+inline QStringList texts(std::initializer_list<const QObject*> widgets)
+{
+    QStringList out;
+    for (const QObject* w : widgets) {
+        if (auto* label = qobject_cast<const QLabel*>(w))
+            out << label->text();
+        else if (auto* button = qobject_cast<const QAbstractButton*>(w))
+            out << button->text();
+        else
+            out << QStringLiteral("<not a label>");
+    }
+    return out;
+}
+
+inline bool all_hidden(std::initializer_list<const QWidget*> widgets)
+{
+    return std::all_of(widgets.begin(), widgets.end(), [](const QWidget* w) { return w->isHidden(); });
+}
+
+inline bool none_hidden(std::initializer_list<const QWidget*> widgets)
+{
+    return std::none_of(widgets.begin(), widgets.end(), [](const QWidget* w) { return w->isHidden(); });
 }
 
 // Answers every modal message box that opens, recording its texts.

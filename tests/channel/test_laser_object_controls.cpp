@@ -113,14 +113,12 @@ private slots:
         QVERIFY((*p)->worker->dcdc_model.output_on);
         (*p)->cw_on_off_button->click();
         QCOMPARE((*p)->curr_spin->value(), 0.0);
-        auto sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x11, 0}, {0x10, 0}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x11, 0}, {0x10, 0}});
         QVERIFY(!(*p)->worker->dcdc_model.output_on);
         QCOMPARE((*p)->worker->dcdc_model.current_set, 0.0f);
 
         (*p)->start_stop_button_alt->click();
-        sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x10, 1}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x10, 1}});
         QVERIFY((*p)->worker->dcdc_model.output_on);
     }
 
@@ -136,13 +134,11 @@ private slots:
             p->frames->clear();
 
             (*p)->ps_ns_on_off_butt->click();
-            auto sent = take_commands(*p->frames);
-            QVERIFY2(sent == thrice({{0x19, 100}, {0x20, 1}, {0x18, 500}, {0x22, 1}}), qPrintable(describe(sent)));
+            EXPECT_SENT(*p->frames, {{0x19, 100}, {0x20, 1}, {0x18, 500}, {0x22, 1}});
             QVERIFY(type == 7 ? (*p)->worker->ps_model.laser_on : (*p)->worker->ns_model.laser_on);
 
             (*p)->start_stop_button_alt->click();
-            sent = take_commands(*p->frames);
-            QVERIFY2(sent == thrice({{0x19, 100}, {0x20, 0}, {0x22, 0}}), qPrintable(describe(sent)));
+            EXPECT_SENT(*p->frames, {{0x19, 100}, {0x20, 0}, {0x22, 0}});
         }
     }
 
@@ -154,18 +150,15 @@ private slots:
         (*p)->freq_target_update(index_of((*p)->freq_combo, "500"));
         QCOMPARE((*p)->freq_combo->currentText(), QStringLiteral("200"));
         QCOMPARE((*p)->worker->ns_model.frequency_set, 200);
-        auto sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x19, 200}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x19, 200}});
 
         (*p)->freq_target_update(index_of((*p)->freq_combo, "100"));
-        sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x19, 100}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x19, 100}});
 
         // Mended: no pulse width reported puts no limit on the rate.
         p->feed(0xA3, 0);
         (*p)->freq_target_update(index_of((*p)->freq_combo, "50000"));
-        sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x19, 50000}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x19, 50000}});
 
         // Nothing while a type change waits for its setup.
         (*p)->worker->type_changed = true;
@@ -188,8 +181,7 @@ private slots:
                  qPrintable(describe(sent)));
 
         (*p)->dura_spin->setValue(120);
-        sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x23, 1200}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x23, 1200}});
 
         // External trigger: 6500 ns whatever the rate.
         p->feed(0xA4, 2);
@@ -200,8 +192,7 @@ private slots:
         p->feed(0x99, 0);
         p->frames->clear();
         (*p)->pulse_width_target_update(6400);
-        sent = take_commands(*p->frames);
-        QVERIFY2(sent == thrice({{0x23, 64000}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p->frames, {{0x23, 64000}});
     }
 
     void mode_table()
@@ -264,45 +255,37 @@ private slots:
         feed_wide_limits(*cw);
         (*cw)->curr_spin->setValue(1e9);
         QTest::keyClick((*cw)->curr_spin, Qt::Key_Return);
-        auto sent = take_commands(*cw->frames);
-        QVERIFY2(sent == thrice({{0x11, 65535}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*cw->frames, {{0x11, 65535}});
         (*cw)->temp_spin->setValue(-1e9);
         QTest::keyClick((*cw)->temp_spin, Qt::Key_Return);
-        sent = take_commands(*cw->frames);
+        auto sent = take_commands(*cw->frames);
         QVERIFY2(sent.size() == 1 && sent[0].value16() <= -32760 && sent[0].value16() < 0, qPrintable(describe(sent)));
         // Even a target that bypassed the field saturates.
         (*cw)->worker->cw_model.current_target = 7000.0f;
         (*cw)->laser_current_butt_clicked();
-        sent = take_commands(*cw->frames);
-        QVERIFY2(sent == thrice({{0x11, 65535}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*cw->frames, {{0x11, 65535}});
         (*cw)->worker->cw_model.current_target = std::numeric_limits<float>::quiet_NaN();
         (*cw)->laser_current_butt_clicked();
-        sent = take_commands(*cw->frames);
-        QVERIFY2(sent == thrice({{0x11, 0}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*cw->frames, {{0x11, 0}});
 
         auto dcdc = ready(11);
         (*dcdc)->worker->dcdc_model.current_target = 700.0f;
         (*dcdc)->laser_current_butt_clicked();
-        sent = take_commands(*dcdc->frames);
-        QVERIFY2(sent == thrice({{0x11, 65535}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*dcdc->frames, {{0x11, 65535}});
 
         auto ps = ready(7);
         (*ps)->volt_spin->setValue(1e6); // the default limit is 1000000 V
         QTest::keyClick((*ps)->volt_spin, Qt::Key_Return);
-        sent = take_commands(*ps->frames);
-        QVERIFY2(sent == thrice({{0x18, 65535}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*ps->frames, {{0x18, 65535}});
         (*ps)->pulse_gated_target_update(70000);
-        sent = take_commands(*ps->frames);
-        QVERIFY2(sent == thrice({{0x34, 65535}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*ps->frames, {{0x34, 65535}});
         (*ps)->pulse_cutted_target_update(-3);
-        sent = take_commands(*ps->frames);
-        QVERIFY2(sent == thrice({{0x35, 0}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*ps->frames, {{0x35, 0}});
 
         auto ns = ready(6);
         (*ns)->worker->ns_model.pulse_width_set = 9000.0f;
         (*ns)->laser_pulse_width_butt_clicked();
-        sent = take_commands(*ns->frames);
-        QVERIFY2(sent == thrice({{0x23, 65535}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*ns->frames, {{0x23, 65535}});
     }
 
 private:

@@ -117,8 +117,7 @@ private slots:
         // Clearing sends the command; the display follows the driver's next reply.
         p.frames->clear();
         p->err_clr_butt->click();
-        const auto sent = take_commands(*p.frames);
-        QVERIFY2(sent == thrice({{0x29, 0}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p.frames, {{0x29, 0}});
         QVERIFY(!p->fail_title->isHidden());
         dcdc_reading(p, false, 0, 1000, 0);
         p.tick();

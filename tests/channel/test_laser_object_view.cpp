@@ -67,12 +67,8 @@ private slots:
             panel_fixture p;
             p->cw_widget->show();
             p.become(type);
-            QCOMPARE(p->laser_name_label->text(), QStringLiteral("No device"));
-            QCOMPARE(p->laser_tab_button->text(), QStringLiteral("Seed"));
-            QVERIFY(p->cw_widget->isHidden());
-            QVERIFY(p->ps_ns_widget->isHidden());
-            QVERIFY(p->config_button->isHidden());
-            QVERIFY(p->alt_but_widget->isHidden());
+            QCOMPARE(texts({p->laser_name_label, p->laser_tab_button}), (QStringList{"No device", "Seed"}));
+            QVERIFY(all_hidden({p->cw_widget, p->ps_ns_widget, p->config_button, p->alt_but_widget}));
         }
     }
 
@@ -97,13 +93,9 @@ private slots:
         QCOMPARE(p->laser_tab_button->text(),
                  QStringLiteral("Seed (CW Type 123.4/") + old_curr + QStringLiteral("  25.3/") + old_temp
                      + QStringLiteral(" )"));
-        QVERIFY(!p->cw_widget->isHidden());
-        QVERIFY(p->ps_ns_widget->isHidden());
-        QVERIFY(!p->alt_but_widget->isHidden());
-        QVERIFY(!p->config_button->isHidden());
-        QVERIFY(!p->temp_spin->isHidden());
-        QVERIFY(p->input_volt_title->isHidden() && p->input_volt_label->isHidden());
-        QVERIFY(p->fail_title->isHidden() && p->fail_butt->isHidden() && p->err_clr_butt->isHidden());
+        QVERIFY(none_hidden({p->cw_widget, p->alt_but_widget, p->config_button, p->temp_spin}));
+        QVERIFY(all_hidden({p->ps_ns_widget, p->input_volt_title, p->input_volt_label, p->fail_title,
+                            p->fail_butt, p->err_clr_butt}));
         QCOMPARE(items(p->step_size_combo), (QStringList{"0.1", "1", "10"}));
         QCOMPARE(p->curr_spin->singleStep(), 0.1);
         QCOMPARE(p->curr_spin->decimals(), 1);
@@ -112,18 +104,12 @@ private slots:
         QCOMPARE(p->curr_spin->value(), 123.4);
         QCOMPARE(p->setpoint_sync[sync_slot::current], 0);
         QCOMPARE(p->setpoint_sync[sync_slot::temperature], 2);
-
-        QCOMPARE(p->power_state_label->text(), QStringLiteral("ON"));
         QVERIFY(p->cw_on_off_button->isChecked() && p->start_stop_button_alt->isChecked());
         QVERIFY(p->cw_curr_widget->isEnabled() && p->cw_temp_widget->isEnabled());
-        QCOMPARE(p->power_title->text(), QStringLiteral("Power:"));
-        QCOMPARE(p->power_label->text(), QStringLiteral("5.7 mW"));
-        QCOMPARE(p->curr_label->text(), QStringLiteral("123.4 mA"));
-        QCOMPARE(p->curr_min_label->text(), QStringLiteral("0.0 mA"));
-        QCOMPARE(p->curr_max_label->text(), QStringLiteral("150.0 mA"));
-        QCOMPARE(p->temp_label->text(), QStringLiteral("25.3") + degrees);
-        QCOMPARE(p->temp_min_label->text(), QStringLiteral("15.0") + degrees);
-        QCOMPARE(p->temp_max_label->text(), QStringLiteral("35.0") + degrees);
+        QCOMPARE(texts({p->power_state_label, p->power_title, p->power_label, p->curr_label, p->curr_min_label,
+                        p->curr_max_label, p->temp_label, p->temp_min_label, p->temp_max_label}),
+                 (QStringList{"ON", "Power:", "5.7 mW", "123.4 mA", "0.0 mA", "150.0 mA", "25.3" + degrees,
+                              "15.0" + degrees, "35.0" + degrees}));
         QCOMPARE(p->curr_spin->maximum(), 150.0);
         QCOMPARE(p->temp_spin->minimum(), 15.0);
         QCOMPARE(p->temp_spin->maximum(), 35.0);
@@ -166,12 +152,11 @@ private slots:
         p.tick();
         QCOMPARE(p->laser_name_label->text(), QStringLiteral("Precision CW Type Driver"));
         QCOMPARE(items(p->step_size_combo), (QStringList{"0.01", "0.1", "1", "10"}));
-        QCOMPARE(p->curr_spin->decimals(), 2);
-        QCOMPARE(p->temp_spin->decimals(), 2);
-        QCOMPARE(p->curr_spin->singleStep(), 0.01);
-        QCOMPARE(p->temp_spin->singleStep(), 0.01);
-        QCOMPARE(p->curr_label->text(), QStringLiteral("123.46 mA"));
-        QCOMPARE(p->temp_label->text(), QStringLiteral("0.00") + degrees);
+        for (QDoubleSpinBox* spin : {p->curr_spin, p->temp_spin}) {
+            QCOMPARE(spin->decimals(), 2);
+            QCOMPARE(spin->singleStep(), 0.01);
+        }
+        QCOMPARE(texts({p->curr_label, p->temp_label}), (QStringList{"123.46 mA", "0.00" + degrees}));
         p.tick();
         QVERIFY(p->laser_tab_button->text().startsWith(QStringLiteral("Seed (Precision CW Type 123.46/123.46 mA  0.00/0.00")));
     }
@@ -196,18 +181,14 @@ private slots:
         QVERIFY(p->temp_spin->isHidden());
         QCOMPARE(items(p->step_size_combo), (QStringList{"0.1", "1"}));
         QCOMPARE(p->curr_spin->value(), 2.5);
-        QCOMPARE(p->curr_label->text(), QStringLiteral("2.5 A"));
-        QCOMPARE(p->curr_max_label->text(), QStringLiteral("14.0 A"));
         QCOMPARE(p->curr_spin->maximum(), 14.0);
-        QCOMPARE(p->temp_label->text(), QStringLiteral("41.5") + degrees);
-        QCOMPARE(p->temp_max_label->text(), QStringLiteral("70.0") + degrees);
         QCOMPARE(p->temp_indicator->value(), 59);
-        QCOMPARE(p->power_title->text(), QStringLiteral("Output voltage:"));
-        QCOMPARE(p->power_label->text(), QStringLiteral("12.0 V"));
-        QVERIFY(!p->input_volt_title->isHidden() && !p->input_volt_label->isHidden());
-        QCOMPARE(p->input_volt_label->text(), QStringLiteral("24.0 V"));
-        QCOMPARE(p->power_state_label->text(), QStringLiteral("ON"));
-        QVERIFY(p->fail_title->isHidden() && p->fail_butt->isHidden() && p->err_clr_butt->isHidden());
+        QCOMPARE(texts({p->curr_label, p->curr_max_label, p->temp_label, p->temp_max_label, p->power_title,
+                        p->power_label, p->input_volt_label, p->power_state_label}),
+                 (QStringList{"2.5 A", "14.0 A", "41.5" + degrees, "70.0" + degrees, "Output voltage:", "12.0 V",
+                              "24.0 V", "ON"}));
+        QVERIFY(none_hidden({p->input_volt_title, p->input_volt_label}));
+        QVERIFY(all_hidden({p->fail_title, p->fail_butt, p->err_clr_butt}));
         p.tick();
         QCOMPARE(p->laser_tab_button->text(),
                  QStringLiteral("Seed (Power DCDC Type 2.50/2.5 A  41.5") + degrees + QStringLiteral(" )"));
@@ -250,29 +231,21 @@ private slots:
         for (int32_t slot : p->setpoint_sync)
             QCOMPARE(slot, 0);
         // Loading the counts sends them back, the combo boxes send nothing.
-        const auto sent = take_commands(*p.frames);
-        QVERIFY2(sent == thrice({{0x34, 3}, {0x35, 2}}), qPrintable(describe(sent)));
+        EXPECT_SENT(*p.frames, {{0x34, 3}, {0x35, 2}});
 
         QCOMPARE(p->laser_name_label->text(), QStringLiteral("PS Type Driver"));
         QCOMPARE(p->laser_tab_button->text(),
                  QStringLiteral("Seed (PS Type 123.4/123.4 V  25.3/25.3") + degrees
                      + QStringLiteral("  100/100 kHz  Int: Burst)"));
-        QVERIFY(p->cw_widget->isHidden() && !p->ps_ns_widget->isHidden());
-        QVERIFY(p->dura_label->isHidden() && p->dura_text->isHidden() && p->dura_widget->isHidden());
-        QCOMPARE(p->dura_label->text(), QStringLiteral("N/A "));
-        QCOMPARE(p->pulse_power_state_label->text(), QStringLiteral("ON"));
+        QVERIFY(all_hidden({p->cw_widget, p->dura_label, p->dura_text, p->dura_widget}) && !p->ps_ns_widget->isHidden());
         QVERIFY(p->ps_ns_on_off_butt->isChecked() && p->start_stop_button_alt->isChecked());
         QVERIFY(!p->mode_combo->isEnabled());
         QVERIFY(p->volt_widget->isEnabled() && p->pulse_temp_widget->isEnabled());
-        QCOMPARE(p->pulse_volt_label->text(), QStringLiteral("123.4 V"));
         QCOMPARE(p->volt_indicator->value(), 61);
-        QCOMPARE(p->volt_min_label->text(), QStringLiteral("0 V"));
-        QCOMPARE(p->volt_max_label->text(), QStringLiteral("200 V"));
         QCOMPARE(p->volt_spin->maximum(), 200.0);
-        QCOMPARE(p->temp_pulse_max_label->text(), QStringLiteral("35.0") + degrees);
-        QCOMPARE(p->N_label->text(), QStringLiteral("3"));
-        QCOMPARE(p->M_label->text(), QStringLiteral("2"));
-        QCOMPARE(p->mode_label->text(), QStringLiteral("Int: Burst"));
+        QCOMPARE(texts({p->dura_label, p->pulse_power_state_label, p->pulse_volt_label, p->volt_min_label,
+                        p->volt_max_label, p->temp_pulse_max_label, p->N_label, p->M_label, p->mode_label}),
+                 (QStringList{"N/A ", "ON", "123.4 V", "0 V", "200 V", "35.0" + degrees, "3", "2", "Int: Burst"}));
         QCOMPARE(items(p->mode_combo), (QStringList{"Int: Normal", "Int: Burst", "Ext: Normal",
                                                     "Ext: Burst", "Pulse on Demand"}));
         QCOMPARE(p->freq_label->text(), QStringLiteral("100 kHz"));
@@ -280,8 +253,7 @@ private slots:
 
         // Burst: the 50000 kHz rate leaves the list; back in a normal mode it returns.
         QCOMPARE(p->freq_combo->count(), 42);
-        QCOMPARE(p->rr_max_label->text(), QStringLiteral("25000"));
-        QCOMPARE(p->rr_min_label->text(), QStringLiteral("1"));
+        QCOMPARE(texts({p->rr_max_label, p->rr_min_label}), (QStringList{"25000", "1"}));
         QCOMPARE(p->freq_indicator->value(), 0); // 99 of 24999
         p.feed(0xB5, 0);
         p.feed(0xA4, 3);
@@ -290,8 +262,7 @@ private slots:
         p.tick();
         QCOMPARE(p->freq_combo->count(), 43);
         QCOMPARE(p->freq_combo->itemText(42), QStringLiteral("50000"));
-        QCOMPARE(p->rr_max_label->text(), QStringLiteral("50000"));
-        QCOMPARE(p->mode_label->text(), QStringLiteral("Int: Normal"));
+        QCOMPARE(texts({p->rr_max_label, p->mode_label}), (QStringList{"50000", "Int: Normal"}));
         QVERIFY(!p->pulse_gated_spin->isEnabled() && !p->pulse_cutted_spin->isEnabled());
         QVERIFY(p->mode_combo->isEnabled() && !p->volt_widget->isEnabled());
         QCOMPARE(p->pulse_volt_label->text(), QStringLiteral("0.0 V")); // off: no voltage
@@ -310,16 +281,13 @@ private slots:
         p.feed(0xA4, 0);
         p.tick(8); // through the adoption ticks
         QCOMPARE(p->laser_name_label->text(), QStringLiteral("SOA NS Type Driver"));
-        QVERIFY(!p->dura_label->isHidden() && !p->dura_text->isHidden() && !p->dura_widget->isHidden());
-        QCOMPARE(p->dura_label->text(), QStringLiteral("100.0 ns"));
+        QVERIFY(none_hidden({p->dura_label, p->dura_text, p->dura_widget}));
         QCOMPARE(p->dura_spin->value(), 100.0);
-        QCOMPARE(p->pd_max_label->text(), QStringLiteral("200"));
-        QCOMPARE(p->pd_min_label->text(), QStringLiteral("1"));
         QCOMPARE(p->worker->ns_model.pulse_width_max, 200.0f);
         QCOMPARE(p->dura_indicator->value(), 49); // 99 of 199
         // Duty-limited rates: 2 % at 100 ns allows 200 kHz.
-        QCOMPARE(p->rr_max_label->text(), QStringLiteral("200"));
-        QCOMPARE(p->rr_min_label->text(), QStringLiteral("1"));
+        QCOMPARE(texts({p->dura_label, p->pd_max_label, p->pd_min_label, p->rr_max_label, p->rr_min_label}),
+                 (QStringList{"100.0 ns", "200", "1", "200", "1"}));
         QCOMPARE(p->freq_indicator->value(), 49);
         const QString tab = p->laser_tab_button->text();
         QVERIFY2(tab.startsWith(QStringLiteral("Seed (SOA NS Type 0.0/0.0 V  0.0/0.0")), qPrintable(tab));
@@ -339,8 +307,7 @@ private slots:
         p.feed(0x99, 0);
         p.feed(0xA3, 0);
         p.tick();
-        QCOMPARE(p->pd_max_label->text(), QStringLiteral("6500"));
-        QCOMPARE(p->rr_max_label->text(), QStringLiteral("50000"));
+        QCOMPARE(texts({p->pd_max_label, p->rr_max_label}), (QStringList{"6500", "50000"}));
         QCOMPARE(p->freq_indicator->value(), 0);
         // A width so long that no rate qualifies keeps the previous range.
         p.feed(0xA3, 65000); // 6500 ns: 3 kHz at most

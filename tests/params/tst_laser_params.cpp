@@ -144,83 +144,45 @@ private slots:
     void close_emits_hidden_once();
 };
 
+// The window's fixed texts, timer and column order (the spacer right above "Close").
 void tst_laser_params::form()
 {
     laser_params window;
     QCOMPARE(window.windowTitle(), QStringLiteral("laser configuration"));
     QCOMPARE(window.windowModality(), Qt::ApplicationModal);
-    QCOMPARE(window.size(), QSize(557, 724));
-    QVERIFY(!window.windowIcon().availableSizes().isEmpty());
     QCOMPARE(window.view_timer->interval(), 40);
-    QVERIFY(window.view_timer->isActive());
-    QVERIFY(!window.active);
-
-    auto* heading = window.findChild<QLabel*>("label_4");
-    QVERIFY(heading && heading->font().bold());
-    QCOMPARE(heading->font().pointSize(), 14);
-    auto* note = window.findChild<QLabel*>("label_31");
-    QVERIFY(note && note->wordWrap());
-    QCOMPARE(note->text(),
+    QVERIFY(window.view_timer->isActive() && !window.active);
+    QCOMPARE(window.findChild<QLabel*>("label_31")->text(),
              QStringLiteral("To be able to configure device CAN ID in the device parameters window please "
                             "make sure, that your PC is connected directly to driver board via mini-USB "
                             "cable, and \"mini USB mode\" is set in Settings tab."));
-    auto* can = window.findChild<QGroupBox*>("can_group");
-    QVERIFY(can);
-    QCOMPARE(can->minimumSize(), QSize(539, 67));
-    QVERIFY(can->styleSheet().startsWith("QGroupBox {\n    background-color: qlineargradient(x1: 0"));
-    QVERIFY(can->styleSheet().endsWith("margin-top: 1ex; /* leave space at the top for the title */\n}"));
     QCOMPARE(window.findChild<QLabel*>("label_12")->text(),
              QStringLiteral("Device reset is needed after CAN ID is changed"));
+    QCOMPARE(window.findChild<QCheckBox*>("TEC_checkbox")->text(), QStringLiteral("laser with TEC"));
     QCOMPARE(window.findChild<QPushButton*>("write_button")->text(), QStringLiteral("Close"));
-    auto* tec = window.findChild<QCheckBox*>("TEC_checkbox");
-    QVERIFY(tec && tec->font().bold());
-    QCOMPARE(tec->text(), QStringLiteral("laser with TEC"));
-
-    // One column in this order, the spacer right above "Close".
     QLayout* layout = window.centralWidget()->layout();
-    QCOMPARE(layout->count(), column.size() + 1);
-    for (int i = 0; i < column.size(); ++i) {
-        const int at = i < column.size() - 1 ? i : i + 1;
-        QCOMPARE(layout->itemAt(at)->widget()->objectName(), column.at(i));
-    }
-    QVERIFY(layout->itemAt(column.size() - 1)->spacerItem());
+    QStringList order;
+    for (int i = 0; i < layout->count(); ++i)
+        order << (layout->itemAt(i)->widget() ? layout->itemAt(i)->widget()->objectName() : "spacer");
+    QCOMPARE(order, QStringList(column).replaceInStrings("write_button", "spacer") << "write_button");
 
-    // Every row: bold caption, sunken line, read-back "0", 120x20 editor, "SET".
+    // Every row: its caption, one editor, one "SET" button.
     const std::vector<std::pair<const char*, const char*>> rows = {
-        {"can_group", "CAN ID"},
-        {"cur_max_group", "Max current, mA"},       {"cur_min_group", "Min current, mA"},
-        {"vol_max_group", "Max voltage, V"},        {"vol_min_group", "Min voltage, V"},
-        {"temp_min_group", "Min temperature, °C"},  {"temp_max_group", "Max temperature, °C"},
-        {"res_group", "Resistance at 25 °C"},       {"beta_group", "Thermistor beta"},
-        {"max_tec_curr_group", "Max TEC current, A"},
-        {"mon_group", "Monitor responsivity, uA/mW"}};
-    for (const auto& row : rows) {
-        auto* group = window.findChild<QGroupBox*>(row.first);
-        QVERIFY2(group, row.first);
-        QVERIFY(group->title().isEmpty());
-        const auto labels = group->findChildren<QLabel*>();
-        auto caption = std::find_if(labels.begin(), labels.end(), [&](QLabel* l) {
-            return l->text() == QString::fromUtf8(row.second);
-        });
-        QVERIFY2(caption != labels.end(), row.second);
-        QVERIFY((*caption)->font().bold());
-        QCOMPARE((*caption)->maximumWidth(), row.first == QByteArray("can_group") ? 170 : 200);
-        const auto frames = group->findChildren<QFrame*>();
-        QVERIFY(std::any_of(frames.begin(), frames.end(), [](QFrame* f) {
-            return f->frameShape() == QFrame::VLine && f->frameShadow() == QFrame::Sunken;
-        }));
-        const auto spins = group->findChildren<QDoubleSpinBox*>();
-        QCOMPARE(spins.size(), 1);
-        QCOMPARE(spins.first()->minimumSize(), QSize(120, 20));
-        QCOMPARE(spins.first()->maximumSize(), QSize(120, 20));
+        {"can_group", "CAN ID"}, {"cur_max_group", "Max current, mA"}, {"cur_min_group", "Min current, mA"},
+        {"vol_max_group", "Max voltage, V"}, {"vol_min_group", "Min voltage, V"},
+        {"temp_min_group", "Min temperature, °C"}, {"temp_max_group", "Max temperature, °C"},
+        {"res_group", "Resistance at 25 °C"}, {"beta_group", "Thermistor beta"},
+        {"max_tec_curr_group", "Max TEC current, A"}, {"mon_group", "Monitor responsivity, uA/mW"}};
+    for (const auto& [name, caption] : rows) {
+        auto* group = window.findChild<QGroupBox*>(name);
+        QVERIFY2(group, name);
+        QStringList label_texts;
+        for (const QLabel* l : group->findChildren<QLabel*>())
+            label_texts << l->text();
+        QVERIFY2(label_texts.contains(QString::fromUtf8(caption)), caption);
+        QCOMPARE(group->findChildren<QDoubleSpinBox*>().size(), 1);
         const auto buttons = group->findChildren<QPushButton*>();
-        QCOMPARE(buttons.size(), 1);
-        QCOMPARE(buttons.first()->text(), QStringLiteral("SET"));
-        QCOMPARE(buttons.first()->maximumWidth(), 80);
-        const int read_backs = std::count_if(labels.begin(), labels.end(), [](QLabel* l) {
-            return l->text() == "0" && l->maximumWidth() == 90;
-        });
-        QCOMPARE(read_backs, 1);
+        QVERIFY(buttons.size() == 1 && buttons.first()->text() == "SET");
     }
 }
 
