@@ -53,14 +53,9 @@ struct bench
     // Feeds one driver reply through the channel's decoder.
     void reply(int code, int32_t value)
     {
-        serial_message_struct sm;
-        sm.id = can_id;
-        sm.data[0] = static_cast<uint32_t>(code);
-        sm.data[1] = can_id;
         const auto u = static_cast<uint32_t>(value);
-        for (int k = 0; k < 4; ++k)
-            sm.data[4 + k] = (u >> (24 - 8 * k)) & 0xFF;
-        channel->handle_driver_message(sm);
+        channel->handle_driver_message(
+            serial_message_struct{can_id, {uint32_t(code), can_id, 0, 0, u >> 24, u >> 16 & 0xFF, u >> 8 & 0xFF, u & 0xFF}});
     }
     void feed(const replies& rs)
     {
@@ -351,59 +346,47 @@ void tst_laser_params::refill_replaces_unsent_input()
     }
 }
 
+// Each SET button writes its row's value three times with the poll paused;
+// "" expects nothing sent.
 void tst_laser_params::set_buttons_data()
 {
     QTest::addColumn<set_case>("c");
-    const replies temp_reply = {{0xB7, 350}};
-
-    QTest::newRow("CW current max, no temperature reply")
-        << set_case{8, {}, "cur_max_spin", 150.0, "cur_max_set_but", line("25 00 00 00 00 00 3A 98")};
-    QTest::newRow("CW current max after temperature reply")
-        << set_case{8, temp_reply, "cur_max_spin", 150.0, "cur_max_set_but", line("25 00 00 00 00 00 05 DC")};
-    QTest::newRow("Precision CW current max")
-        << set_case{10, temp_reply, "cur_max_spin", 150.0, "cur_max_set_but", line("25 00 00 00 00 00 3A 98")};
-    QTest::newRow("CW current min, large")
-        << set_case{8, {}, "cur_min_spin", 123456.7, "cur_min_set_but", line("26 00 00 00 00 BC 61 46")};
-    QTest::newRow("CW temperature max")
-        << set_case{8, {}, "temp_max_spin", 35.0, "temp_max_set_but", line("37 00 00 00 00 00 01 5E")};
-    QTest::newRow("Precision CW temperature max")
-        << set_case{10, {}, "temp_max_spin", 35.0, "temp_max_set_but", line("37 00 00 00 00 00 88 B8")};
-    QTest::newRow("Precision CW temperature min")
-        << set_case{10, {}, "temp_min_spin", 12.3, "temp_min_set_but", line("36 00 00 00 00 00 30 0C")};
-    QTest::newRow("PS temperature min")
-        << set_case{7, {}, "temp_min_spin", 15.5, "temp_min_set_but", line("36 00 00 00 00 00 00 9B")};
-    QTest::newRow("NS voltage max")
-        << set_case{6, {}, "vol_max_spin", 1234.5, "vol_max_set_but", line("25 00 00 00 00 00 30 39")};
-    QTest::newRow("SOA NS voltage min")
-        << set_case{13, {}, "vol_min_spin", 10.0, "vol_min_set_but", line("26 00 00 00 00 00 00 64")};
-    QTest::newRow("PS r25")
-        << set_case{7, {}, "res_set_spin", 10000, "res_set_but", line("16 00 00 00 00 00 27 10")};
-    QTest::newRow("CW beta")
-        << set_case{8, {}, "beta_set_spin", 3950, "bet_set_but", line("15 00 00 00 00 00 0F 6E")};
-    QTest::newRow("NS responsivity truncates")
-        << set_case{6, {}, "mon_set_spin", 0.35, "mon_set_but", line("17 00 00 00 00 00 00 22")};
-    QTest::newRow("Precision CW TEC current")
-        << set_case{10, {}, "max_tec_curr_spin", 2.5, "max_tec_curr_set_but", line("33 00 00 00 00 00 00 19")};
-    QTest::newRow("CW CAN ID")
-        << set_case{8, {}, "can_set_spin", 7, "can_set_but", line("51 00 00 00 00 00 00 07")};
-    QTest::newRow("Power DCDC CAN ID")
-        << set_case{11, {}, "can_set_spin", 200, "can_set_but", line("51 00 00 00 00 00 00 C8")};
+    const replies t = {{0xB7, 350}}; // a temperature-limit reply
+    const auto row = [](const char* tag, int32_t type, const replies& rs, const char* key, double value,
+                        const char* bytes) {
+        const QString k(key);
+        const QString spin = k + (QStringList{"res", "beta", "can", "mon"}.contains(k) ? "_set_spin" : "_spin");
+        const QString button = (k == "beta" ? QString("bet") : k) + "_set_but";
+        QTest::newRow(tag) << set_case{type, rs, spin, value, button, *bytes ? line(bytes) : QByteArray()};
+    };
+    row("CW current max, no temperature reply", 8, {}, "cur_max", 150.0, "25 00 00 00 00 00 3A 98");
+    row("CW current max after temperature reply", 8, t, "cur_max", 150.0, "25 00 00 00 00 00 05 DC");
+    row("Precision CW current max", 10, t, "cur_max", 150.0, "25 00 00 00 00 00 3A 98");
+    row("CW current min, large", 8, {}, "cur_min", 123456.7, "26 00 00 00 00 BC 61 46");
+    row("CW temperature max", 8, {}, "temp_max", 35.0, "37 00 00 00 00 00 01 5E");
+    row("Precision CW temperature max", 10, {}, "temp_max", 35.0, "37 00 00 00 00 00 88 B8");
+    row("Precision CW temperature min", 10, {}, "temp_min", 12.3, "36 00 00 00 00 00 30 0C");
+    row("PS temperature min", 7, {}, "temp_min", 15.5, "36 00 00 00 00 00 00 9B");
+    row("NS voltage max", 6, {}, "vol_max", 1234.5, "25 00 00 00 00 00 30 39");
+    row("SOA NS voltage min", 13, {}, "vol_min", 10.0, "26 00 00 00 00 00 00 64");
+    row("PS r25", 7, {}, "res", 10000, "16 00 00 00 00 00 27 10");
+    row("CW beta", 8, {}, "beta", 3950, "15 00 00 00 00 00 0F 6E");
+    row("NS responsivity truncates", 6, {}, "mon", 0.35, "17 00 00 00 00 00 00 22");
+    row("Precision CW TEC current", 10, {}, "max_tec_curr", 2.5, "33 00 00 00 00 00 00 19");
+    row("CW CAN ID", 8, {}, "can", 7, "51 00 00 00 00 00 00 07");
+    row("Power DCDC CAN ID", 11, {}, "can", 200, "51 00 00 00 00 00 00 C8");
     // Values beyond a field are held at its top by the editor instead of wrapping.
-    QTest::newRow("CAN ID 300 stays 255")
-        << set_case{8, {}, "can_set_spin", 300, "can_set_but", line("51 00 00 00 00 00 00 FF")};
-    QTest::newRow("r25 100000 stays 65535")
-        << set_case{8, {}, "res_set_spin", 100000, "res_set_but", line("16 00 00 00 00 00 FF FF")};
-    QTest::newRow("Precision CW temperature 100 stays 65.5")
-        << set_case{10, {}, "temp_max_spin", 100.0, "temp_max_set_but", line("37 00 00 00 00 00 FF DC")};
-    QTest::newRow("PS voltage 100000 stays 6553.5")
-        << set_case{7, {}, "vol_max_spin", 100000, "vol_max_set_but", line("25 00 00 00 00 00 FF FF")};
+    row("CAN ID 300 stays 255", 8, {}, "can", 300, "51 00 00 00 00 00 00 FF");
+    row("r25 100000 stays 65535", 8, {}, "res", 100000, "16 00 00 00 00 00 FF FF");
+    row("Precision CW temperature 100 stays 65.5", 10, {}, "temp_max", 100.0, "37 00 00 00 00 00 FF DC");
+    row("PS voltage 100000 stays 6553.5", 7, {}, "vol_max", 100000, "25 00 00 00 00 00 FF FF");
     // Buttons that do not serve the type.
-    QTest::newRow("CW voltage max") << set_case{8, {}, "vol_max_spin", 10, "vol_max_set_but", {}};
-    QTest::newRow("PS current max") << set_case{7, {}, "cur_max_spin", 10, "cur_max_set_but", {}};
-    QTest::newRow("NS TEC current") << set_case{6, {}, "max_tec_curr_spin", 1, "max_tec_curr_set_but", {}};
-    QTest::newRow("Power DCDC r25") << set_case{11, {}, "res_set_spin", 10000, "res_set_but", {}};
-    QTest::newRow("Power DCDC temperature") << set_case{11, {}, "temp_max_spin", 30, "temp_max_set_but", {}};
-    QTest::newRow("lost board CAN ID") << set_case{-1, {}, "can_set_spin", 7, "can_set_but", {}};
+    row("CW voltage max", 8, {}, "vol_max", 10, "");
+    row("PS current max", 7, {}, "cur_max", 10, "");
+    row("NS TEC current", 6, {}, "max_tec_curr", 1, "");
+    row("Power DCDC r25", 11, {}, "res", 10000, "");
+    row("Power DCDC temperature", 11, {}, "temp_max", 30, "");
+    row("lost board CAN ID", -1, {}, "can", 7, "");
 }
 
 void tst_laser_params::set_buttons()
