@@ -30,16 +30,6 @@ std::unique_ptr<panel_fixture> ready(int type)
     return p;
 }
 
-// Temperature and current limits wider than any field can carry.
-void feed_wide_limits(panel_fixture& p)
-{
-    p.feed(0xB7, 40000);
-    p.feed(0xB6, -40000);
-    p.feed(0xA5, 100000);
-    p.tick();
-    p.frames->clear();
-}
-
 int index_of(QComboBox* combo, const char* text)
 {
     return combo->findText(QString::fromLatin1(text));
@@ -131,6 +121,28 @@ private slots:
             {"SOA NS rate", 13, [](laser_object& o) { o.freq_target_update(index_of(o.freq_combo, "100")); },
              thrice({{0x19, 100}})},
             {"NS mode", 13, [](laser_object& o) { o.mode_butt_clicked(); }, thrice({{0x24, 0}})},
+            // Mended: no set-point loses its high bits on the wire, even one that bypassed its field.
+            {"CW current 7000 saturates", 8, [](laser_object& o) {
+                 o.worker->cw_model.current_target = 7000.0f;
+                 o.laser_current_butt_clicked();
+             }, thrice({{0x11, 65535}})},
+            {"CW current NaN sends 0", 8, [](laser_object& o) {
+                 o.worker->cw_model.current_target = std::numeric_limits<float>::quiet_NaN();
+                 o.laser_current_butt_clicked();
+             }, thrice({{0x11, 0}})},
+            {"DCDC current 700 saturates", 11, [](laser_object& o) {
+                 o.worker->dcdc_model.current_target = 700.0f;
+                 o.laser_current_butt_clicked();
+             }, thrice({{0x11, 65535}})},
+            {"PS voltage 1e6 (default limit) saturates", 7, enter(&laser_object::volt_spin, 1e6),
+             thrice({{0x18, 65535}})},
+            {"PS gated 70000 saturates", 7, [](laser_object& o) { o.pulse_gated_target_update(70000); },
+             thrice({{0x34, 65535}})},
+            {"PS cut -3 sends 0", 7, [](laser_object& o) { o.pulse_cutted_target_update(-3); }, thrice({{0x35, 0}})},
+            {"NS width 9000 saturates", 6, [](laser_object& o) {
+                 o.worker->ns_model.pulse_width_set = 9000.0f;
+                 o.laser_pulse_width_butt_clicked();
+             }, thrice({{0x23, 65535}})},
         };
         for (const control_case& c : cases) {
             auto p = ready(c.type);
@@ -288,11 +300,15 @@ private slots:
         QCOMPARE((*p)->curr_spin->singleStep(), 0.0);
     }
 
-    // Mended: no set-point loses its high bits on the wire.
-    void no_value_wraps_on_the_wire()
+    // Mended: limits wider than the field can carry do not let a value wrap.
+    void wide_driver_limits_do_not_wrap()
     {
         auto cw = ready(8);
-        feed_wide_limits(*cw);
+        cw->feed(0xB7, 40000);
+        cw->feed(0xB6, -40000);
+        cw->feed(0xA5, 100000);
+        cw->tick();
+        cw->frames->clear();
         (*cw)->curr_spin->setValue(1e9);
         QTest::keyClick((*cw)->curr_spin, Qt::Key_Return);
         EXPECT_SENT(*cw->frames, {{0x11, 65535}});
@@ -300,32 +316,6 @@ private slots:
         QTest::keyClick((*cw)->temp_spin, Qt::Key_Return);
         auto sent = take_commands(*cw->frames);
         QVERIFY2(sent.size() == 1 && sent[0].value16() <= -32760 && sent[0].value16() < 0, qPrintable(describe(sent)));
-        // Even a target that bypassed the field saturates.
-        (*cw)->worker->cw_model.current_target = 7000.0f;
-        (*cw)->laser_current_butt_clicked();
-        EXPECT_SENT(*cw->frames, {{0x11, 65535}});
-        (*cw)->worker->cw_model.current_target = std::numeric_limits<float>::quiet_NaN();
-        (*cw)->laser_current_butt_clicked();
-        EXPECT_SENT(*cw->frames, {{0x11, 0}});
-
-        auto dcdc = ready(11);
-        (*dcdc)->worker->dcdc_model.current_target = 700.0f;
-        (*dcdc)->laser_current_butt_clicked();
-        EXPECT_SENT(*dcdc->frames, {{0x11, 65535}});
-
-        auto ps = ready(7);
-        (*ps)->volt_spin->setValue(1e6); // the default limit is 1000000 V
-        QTest::keyClick((*ps)->volt_spin, Qt::Key_Return);
-        EXPECT_SENT(*ps->frames, {{0x18, 65535}});
-        (*ps)->pulse_gated_target_update(70000);
-        EXPECT_SENT(*ps->frames, {{0x34, 65535}});
-        (*ps)->pulse_cutted_target_update(-3);
-        EXPECT_SENT(*ps->frames, {{0x35, 0}});
-
-        auto ns = ready(6);
-        (*ns)->worker->ns_model.pulse_width_set = 9000.0f;
-        (*ns)->laser_pulse_width_butt_clicked();
-        EXPECT_SENT(*ns->frames, {{0x23, 65535}});
     }
 
     void binds_every_widget_of_a_channel_3_panel()
