@@ -126,7 +126,7 @@ void tst_protocol_round_trip::pulsed()
     board_link link(type, 250 - type);
     QCOMPARE(link.state.device_type.load(), type);
     const bool is_ps = type == sim_board::type_ps;
-    pulse_model_struct& m = link.channel.pulse(); // thermistor and TEC fields travel as on CW
+    pulse_model_struct& m = link.channel.pulse(); // thermistor/TEC fields: see the encoder and reply tables
     ns_model_struct& ns = link.state.ns_model;
     // PS truncates the temperature, NS rounds: 22.5 survives both, 25.3 only NS.
     const float temperature = is_ps ? 22.5f : 25.3f;
