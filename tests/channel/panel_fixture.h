@@ -39,6 +39,12 @@ struct panel_fixture
             0x100, {uint32_t(code), 5, 0, 0, raw >> 24 & 0xFF, raw >> 16 & 0xFF, raw >> 8 & 0xFF, raw & 0xFF}});
     }
 
+    void feed(std::initializer_list<std::pair<int, int32_t>> replies)
+    {
+        for (const auto& r : replies)
+            feed(r.first, r.second);
+    }
+
     // Reports a driver type and runs the refresh that sets its view up.
     void become(int type)
     {

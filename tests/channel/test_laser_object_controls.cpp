@@ -22,9 +22,7 @@ std::unique_ptr<panel_fixture> ready(int type)
 {
     auto p = std::make_unique<panel_fixture>();
     p->become(type);
-    p->feed(0x90, 1);
-    p->feed(0xA2, 1);
-    p->feed(0xB3, 2);
+    p->feed({{0x90, 1}, {0xA2, 1}, {0xB3, 2}});
     p->tick(8);
     p->frames->clear();
     return p;
@@ -147,8 +145,8 @@ private slots:
         for (const control_case& c : cases) {
             auto p = ready(c.type);
             if (c.type == 6 || c.type == 13) {
-                p->feed(0x99, 100); // 100 kHz: pulse widths up to 200 ns
-                p->feed(0xA3, 10);  // 1 ns: every rate passes
+                // 100 kHz: pulse widths up to 200 ns; 1 ns: every rate passes
+                p->feed({{0x99, 100}, {0xA3, 10}});
             }
             c.act(**p);
             const auto sent = take_commands(*p->frames);
@@ -222,8 +220,7 @@ private slots:
     void ns_pulse_width_is_clamped_by_the_rate()
     {
         auto p = ready(6);
-        p->feed(0x99, 100);
-        p->feed(0xA4, 0);
+        p->feed({{0x99, 100}, {0xA4, 0}});
         (*p)->dura_spin->setValue(250);
         QCOMPARE((*p)->dura_spin->value(), 200.0);
         QCOMPARE((*p)->worker->ns_model.pulse_width_set, 200.0f);
@@ -240,8 +237,7 @@ private slots:
         (*p)->pulse_width_target_update(3000);
         QCOMPARE((*p)->worker->ns_model.pulse_width_set, 3000.0f);
         // Mended: a rate of 0 gives the 6500 ns limit instead of a division by zero.
-        p->feed(0xA4, 0);
-        p->feed(0x99, 0);
+        p->feed({{0xA4, 0}, {0x99, 0}});
         p->frames->clear();
         (*p)->pulse_width_target_update(6400);
         EXPECT_SENT(*p->frames, {{0x23, 64000}});
@@ -304,9 +300,7 @@ private slots:
     void wide_driver_limits_do_not_wrap()
     {
         auto cw = ready(8);
-        cw->feed(0xB7, 40000);
-        cw->feed(0xB6, -40000);
-        cw->feed(0xA5, 100000);
+        cw->feed({{0xB7, 40000}, {0xB6, -40000}, {0xA5, 100000}});
         cw->tick();
         cw->frames->clear();
         (*cw)->curr_spin->setValue(1e9);
@@ -371,8 +365,8 @@ private slots:
     {
         panel_fixture p;
         p.become(8);
-        p.feed(0x90, 1);
-        p.feed(0xB3, 2); // a TEC: the temperature field is shown
+        // a TEC: the temperature field is shown
+        p.feed({{0x90, 1}, {0xB3, 2}});
         p.tick();
         QVERIFY(p->curr_spin->isEnabled());
         p.frames->clear();

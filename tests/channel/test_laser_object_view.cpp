@@ -60,10 +60,7 @@ const QString near_input_text = QStringLiteral(
 // A Power DCDC panel with its readings: output on/off, volts out and in, fault byte.
 void dcdc_reading(panel_fixture& p, bool on, int out_dv, int in_dv, int faults)
 {
-    p.feed(0x90, on ? 1 : 0);
-    p.feed(0xA6, out_dv);
-    p.feed(0x94, in_dv);
-    p.feed(0xB0, faults);
+    p.feed({{0x90, on ? 1 : 0}, {0xA6, out_dv}, {0x94, in_dv}, {0xB0, faults}});
 }
 
 } // namespace
@@ -87,16 +84,9 @@ private slots:
     void cw_view_texts_limits_and_setup()
     {
         panel_fixture p;
-        p.feed(0xD0, 8);
-        p.feed(0x90, 1);
-        p.feed(0x91, 1234);  // 123.4 mA
-        p.feed(0x92, 253);   // 25.3 °C
-        p.feed(0x94, 57);    // 5.7 mW
-        p.feed(0xB7, 350);
-        p.feed(0xB6, 150);
-        p.feed(0xA5, 1500);  // 150.0 mA after the temperature limits
-        p.feed(0xA6, 0);
-        p.feed(0xB3, 2);     // 0.2 A TEC limit
+        // 123.4 mA; 25.3 °C; 5.7 mW; 150.0 mA after the temperature limits; 0.2 A TEC limit
+        p.feed({{0xD0, 8}, {0x90, 1}, {0x91, 1234}, {0x92, 253}, {0x94, 57}, {0xB7, 350}, {0xB6, 150},
+                {0xA5, 1500}, {0xA6, 0}, {0xB3, 2}});
         const QString old_curr = p->curr_label->text();
         const QString old_temp = p->temp_label->text();
         p.tick();
@@ -136,8 +126,7 @@ private slots:
                  QStringLiteral("Seed (CW Type 123.4/123.4 mA  25.3/25.3") + degrees + QStringLiteral(" )"));
 
         // No TEC: no temperature set-point. Emission off: set-points locked.
-        p.feed(0xB3, 1);
-        p.feed(0x90, 0);
+        p.feed({{0xB3, 1}, {0x90, 0}});
         p.tick();
         QVERIFY(p->temp_spin->isHidden());
         QCOMPARE(p->power_state_label->text(), QStringLiteral("OFF"));
@@ -159,8 +148,8 @@ private slots:
     {
         panel_fixture p;
         p.become(8);
-        p.feed(0xD0, 10);
-        p.feed(0x91, 1234567); // 123.4567 mA
+        // 123.4567 mA
+        p.feed({{0xD0, 10}, {0x91, 1234567}});
         p.tick();
         QCOMPARE(p->laser_name_label->text(), QStringLiteral("Precision CW Type Driver"));
         QCOMPARE(items(p->step_size_combo), (QStringList{"0.01", "0.1", "1", "10"}));
@@ -176,13 +165,8 @@ private slots:
     void dcdc_view()
     {
         panel_fixture p;
-        p.feed(0xD0, 11);
-        p.feed(0x90, 1);
-        p.feed(0x91, 250);   // 2.50 A
-        p.feed(0x92, 415);   // 41.5 °C
-        p.feed(0xA6, 120);   // 12.0 V out
-        p.feed(0x94, 240);   // 24.0 V in
-        p.feed(0xB0, 0);
+        // 2.50 A; 41.5 °C; 12.0 V out; 24.0 V in
+        p.feed({{0xD0, 11}, {0x90, 1}, {0x91, 250}, {0x92, 415}, {0xA6, 120}, {0x94, 240}, {0xB0, 0}});
         const QString old_curr = p->curr_label->text();
         const QString old_temp = p->temp_label->text();
         p.tick();
@@ -209,16 +193,9 @@ private slots:
     void ps_view_and_adoption_order()
     {
         panel_fixture p;
-        p.feed(0xD0, 7);
-        p.feed(0xA2, 1);      // emission on
-        p.feed(0x98, 1234);   // 123.4 V
-        p.feed(0x92, 253);
-        p.feed(0x99, 100);
-        p.feed(0xB4, 3);
-        p.feed(0xB5, 2);
-        p.feed(0xA4, 3);      // internal trigger with gated and cut set: Int: Burst
-        p.feed(0xA5, 2000);   // 200.0 V
-        p.feed(0xA6, 0);
+        // emission on; 123.4 V; internal trigger with gated and cut set: Int: Burst; 200.0 V
+        p.feed({{0xD0, 7}, {0xA2, 1}, {0x98, 1234}, {0x92, 253}, {0x99, 100}, {0xB4, 3}, {0xB5, 2}, {0xA4, 3},
+                {0xA5, 2000}, {0xA6, 0}});
         p.frames->clear();
 
         // One adopted set-point per tick, in table order.
@@ -267,10 +244,8 @@ private slots:
         QCOMPARE(p->freq_combo->count(), 42);
         QCOMPARE(texts({p->rr_max_label, p->rr_min_label}), (QStringList{"25000", "1"}));
         QCOMPARE(p->freq_indicator->value(), 0); // 99 of 24999
-        p.feed(0xB5, 0);
-        p.feed(0xA4, 3);
-        p.feed(0xA2, 0);
-        p.feed(0x98, 1234); // read while off: shown as 0
+        // read while off: shown as 0
+        p.feed({{0xB5, 0}, {0xA4, 3}, {0xA2, 0}, {0x98, 1234}});
         p.tick();
         QCOMPARE(p->freq_combo->count(), 43);
         QCOMPARE(p->freq_combo->itemText(42), QStringLiteral("50000"));
@@ -287,10 +262,8 @@ private slots:
     void ns_view_ranges()
     {
         panel_fixture p;
-        p.feed(0xD0, 13);
-        p.feed(0x99, 100);
-        p.feed(0xA3, 1000); // 100.0 ns
-        p.feed(0xA4, 0);
+        // rate 100 kHz, width 100.0 ns, internal trigger
+        p.feed({{0xD0, 13}, {0x99, 100}, {0xA3, 1000}, {0xA4, 0}});
         p.tick(8); // through the adoption ticks
         QCOMPARE(p->laser_name_label->text(), QStringLiteral("SOA NS Type Driver"));
         QVERIFY(none_hidden({p->dura_label, p->dura_text, p->dura_widget}));
@@ -310,14 +283,12 @@ private slots:
         p.feed(0xA4, 1); // pulse on demand: no rate limit on the width
         p.tick();
         QCOMPARE(p->pd_max_label->text(), QStringLiteral("6500"));
-        p.feed(0xA4, 0);
-        p.feed(0x99, 25000);
+        p.feed({{0xA4, 0}, {0x99, 25000}});
         p.tick();
         QCOMPARE(p->pd_max_label->text(), QStringLiteral("1"));
 
         // Mended: no rate reported gives the free limit; no width, no rate limit.
-        p.feed(0x99, 0);
-        p.feed(0xA3, 0);
+        p.feed({{0x99, 0}, {0xA3, 0}});
         p.tick();
         QCOMPARE(texts({p->pd_max_label, p->rr_max_label}), (QStringList{"6500", "50000"}));
         QCOMPARE(p->freq_indicator->value(), 0);
@@ -363,9 +334,8 @@ private slots:
     {
         panel_fixture p;
         p.become(8);
-        p.feed(0xB7, 40000);  // 4000.0 °C
-        p.feed(0xB6, -40000);
-        p.feed(0xA5, 100000); // 10000.0 mA
+        // 4000.0 °C; 10000.0 mA
+        p.feed({{0xB7, 40000}, {0xB6, -40000}, {0xA5, 100000}});
         p.tick();
         QCOMPARE(p->curr_spin->maximum(), 6553.5);
         QCOMPARE(p->temp_spin->maximum(), 3276.7);
@@ -392,11 +362,8 @@ private slots:
         for (int type : {8, 10, 11, 7, 6}) {
             panel_fixture p;
             p.container.show();
-            p.feed(0xD0, type);
-            p.feed(0x90, 1);
-            p.feed(0xA2, 1);
-            p.feed(0xA6, 350); // DCDC: 35 V out, a warning
-            p.feed(0x94, 400);
+            // DCDC: 35 V out, a warning
+            p.feed({{0xD0, type}, {0x90, 1}, {0xA2, 1}, {0xA6, 350}, {0x94, 400}});
             box_answerer answer;
             p.tick(10);
             QCoreApplication::processEvents();
@@ -407,8 +374,7 @@ private slots:
             QVERIFY2(counter.count == 0, qPrintable(QStringLiteral("type %1: %2 changes").arg(type).arg(counter.count)));
             QCOMPARE(p->laser_tab_button->text(), tab);
             // The counter does see a real change: emission going off.
-            p.feed(0x90, 0);
-            p.feed(0xA2, 0);
+            p.feed({{0x90, 0}, {0xA2, 0}});
             p.tick();
             QCoreApplication::processEvents();
             QVERIFY(counter.count > 0);
