@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
     if (early_exit >= 0)
         return early_exit;
 
-    // Qt's own event dispatcher: the GLib one costs about a third more CPU at
+    // Qt's own event dispatcher: the GLib one costs about 40 % more CPU at
     // the hundreds of queued frames per second that ten polled boards bring.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
