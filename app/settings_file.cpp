@@ -14,6 +14,15 @@ QString valid_port_speed(const QString& text)
     return ok && speed > 0 ? text.trimmed() : QLatin1String(stored_settings::default_port_speed);
 }
 
+// A CAN ID text as the ID field would accept it (0..255, base 10); anything
+// else reads as a missing key would, empty, rather than as an ID no board has.
+QString valid_can_id(const QString& text)
+{
+    bool ok = false;
+    const int id = text.trimmed().toInt(&ok, 10);
+    return ok && id >= 0 && id <= 255 ? QString::number(id) : QString();
+}
+
 } // namespace
 
 settings_file::settings_file(const QString& path)
@@ -49,7 +58,7 @@ bool settings_file::load(stored_settings& s) const
     for (int i = 0; i < stored_settings::channel_count; ++i)
         s.rows[i].name = store.value(name_key(i)).toString();
     for (int i = 0; i < stored_settings::channel_count; ++i)
-        s.rows[i].addr = store.value(addr_key(i)).toString();
+        s.rows[i].addr = valid_can_id(store.value(addr_key(i)).toString());
     return true;
 }
 

@@ -17,7 +17,9 @@ public:
     // Reads the serial keys and the rows into `s` when the file carries the
     // marker settings/available = 1; otherwise leaves `s` alone and returns
     // false. A bit rate that is missing, empty or not a positive number reads
-    // as 115200, since a hidden field could never repair it.
+    // as 115200, since a hidden field could never repair it. A CAN ID that is
+    // not an integer 0..255 reads as a missing one (empty, applied as 0), so
+    // no channel addresses frames to an ID outside the bus's range.
     bool load(stored_settings& s) const;
     // device_conf/mini_usb, read with or without the marker.
     bool mini_usb() const;

@@ -40,6 +40,7 @@ private slots:
     void unusable_bit_rate_reads_as_115200_data();
     void unusable_bit_rate_reads_as_115200();
     void closing_while_emitting_turns_outputs_off_first();
+    void unusable_can_ids_read_as_missing();
 };
 
 void test_e2e_settings::first_start_writes_every_key()
@@ -248,6 +249,24 @@ void test_e2e_settings::closing_while_emitting_turns_outputs_off_first()
     QVERIFY(sim->board_register(1, 0x10, laser_on));
     QCOMPARE(laser_on, 0);
     QVERIFY(QFile::exists(wd.file("settings.ini")));
+}
+
+void test_e2e_settings::unusable_can_ids_read_as_missing()
+{
+    e2e::working_dir wd;
+    const QStringList stored = {"-1", "999", "abc", " 7 ", "250", "0", "3.5", "0x10"};
+    const QStringList shown = {"", "", "", "7", "250", "0", "", ""};
+    {
+        QSettings ini("settings.ini", QSettings::IniFormat);
+        ini.setValue("settings/available", 1);
+        for (int i = 0; i < stored.size(); ++i)
+            ini.setValue(settings_file::addr_key(i), stored[i]);
+    }
+    MainWindow w;
+    for (int i = 0; i < stored.size(); ++i) {
+        QCOMPARE(line(w, "addr", i)->text(), shown[i]);
+        QCOMPARE(w.channel(i)->can_id, shown[i].toInt());
+    }
 }
 
 QTEST_MAIN(test_e2e_settings)
