@@ -106,7 +106,7 @@ cycles=$(( (minutes * 60 + cycle_s - 1) / cycle_s ))
 echo "soak: $minutes min, $cycles cycles of $cycle_s s, ten boards (${types[*]}), logs in $work"
 
 died=0
-frames_at() { awk -v t="$1" '$2 == "probe" && $1 <= t { f = $4 } END { sub("frames=", "", f); print f + 0 }' "$work/probe.log"; }
+frames_at() { awk -v t="$1" '$3 ~ /^max_ms=/ && $1 <= t { f = $4 } END { sub("frames=", "", f); print f + 0 }' "$work/probe.log"; }
 sleep_until() { local t=$1; while [ "$(now_ms)" -lt "$t" ]; do alive || return 1; sleep 0.2; done; }
 
 : > "$work/cycles.log"
@@ -129,7 +129,7 @@ for c in $(seq 0 $((cycles - 1))); do
   f0=$(frames_at "$c0"); f1=$(frames_at "$cycle_end")
   echo "$c $f0 $f1" >> "$work/cycles.log"
   printf 'soak: cycle %2d  frames %8s -> %8s  max GUI answer %s ms\n' "$((c + 1))" "$f0" "$f1" \
-    "$(awk -v a="$c0" -v b="$cycle_end" '$2 == "probe" && $1 >= a && $1 <= b { v = $3; sub("max_ms=", "", v); if (v + 0 > m) m = v + 0 } END { print m + 0 }' "$work/probe.log")"
+    "$(awk -v a="$c0" -v b="$cycle_end" '$3 ~ /^max_ms=/ && $1 >= a && $1 <= b { v = $3; sub("max_ms=", "", v); if (v + 0 > m) m = v + 0 } END { print m + 0 }' "$work/probe.log")"
 done
 stop=$(now_ms)
 
@@ -148,12 +148,12 @@ studio_pid=""
 sim_cmd quit || true
 
 # Figures.
-gui_max=$(awk -v a="$start" -v b="$stop" '$2 == "probe" && $1 >= a && $1 <= b { v = $3; sub("max_ms=", "", v); if (v + 0 > m) m = v + 0 } END { print m + 0 }' "$work/probe.log")
-probe_lines=$(awk -v a="$start" -v b="$stop" '$2 == "probe" && $1 >= a && $1 <= b' "$work/probe.log" | wc -l)
-probe_gap=$(awk -v a="$start" -v b="$stop" '$2 == "probe" && $1 >= a && $1 <= b { if (p && $1 - p > g) g = $1 - p; p = $1 } END { print g + 0 }' "$work/probe.log")
+gui_max=$(awk -v a="$start" -v b="$stop" '$3 ~ /^max_ms=/ && $1 >= a && $1 <= b { v = $3; sub("max_ms=", "", v); if (v + 0 > m) m = v + 0 } END { print m + 0 }' "$work/probe.log")
+probe_lines=$(awk -v a="$start" -v b="$stop" '$3 ~ /^max_ms=/ && $1 >= a && $1 <= b' "$work/probe.log" | wc -l)
+probe_gap=$(awk -v a="$start" -v b="$stop" '$3 ~ /^max_ms=/ && $1 >= a && $1 <= b { if (p && $1 - p > g) g = $1 - p; p = $1 } END { print g + 0 }' "$work/probe.log")
 baseline_ms=120000
 [ "$minutes" -lt 4 ] && baseline_ms=$((minutes * 30000))
-rss_kb_at() { awk -v t="$1" '$2 == "probe" && $1 <= t { r = $5 } END { sub("rss_kb=", "", r); print r + 0 }' "$work/probe.log"; }
+rss_kb_at() { awk -v t="$1" '$3 ~ /^max_ms=/ && $1 <= t { r = $5 } END { sub("rss_kb=", "", r); print r + 0 }' "$work/probe.log"; }
 rss_base=$(rss_kb_at $((start + baseline_ms)))
 rss_end=$(rss_kb_at "$stop")
 rss_growth=$((rss_end - rss_base))
@@ -184,7 +184,9 @@ disconnects=$(grep -c "log: serial port DISONNECTED\|log: some ERROR with serial
 echo
 echo "==== soak summary ($minutes min, $(( (stop - start) / 1000 )) s measured) ===="
 echo "program:            $exit_status; $(grep 'received frames' "$work/studio.out" || echo 'no frame report')"
+slow=$(awk -v a="$start" -v b="$stop" '$3 == "slow" && $1 >= a && $1 <= b { n++; s = s " " substr($4, 11) "@" int(($1 - a) / 1000) "s" } END { print n + 0 (n ? ":" s : "") }' "$work/probe.log")
 echo "GUI thread answer:  max $gui_max ms (limit $max_gui_ms), probe lines $probe_lines, longest gap between them $probe_gap ms"
+echo "                    answers later than 100 ms (ms@time into the run): $slow"
 echo "unplug/replug:      $unplugs unplugs, $replugs returns of the port, $missed without reconnection, slowest reconnection $worst_reconnect ms (limit $max_reconnect_ms)"
 echo "frames decoded:     $frames_start -> $frames_end, fewest in one cycle $min_cycle_frames, cycles without new frames $flat_cycles"
 echo "resident memory:    $rss_base kB after $((baseline_ms / 1000)) s, $rss_end kB at the end, growth $rss_growth kB (limit $max_rss_growth_kb kB)"

@@ -4,6 +4,7 @@
 // and it writes to $CORVANE_PROBE_LOG (default standard error):
 //   <epoch ms> log: <message>      every qDebug/qWarning line of the program
 //   <epoch ms> probe max_ms=M frames=F rss_kb=R   once a second
+//   <epoch ms> probe slow answer_ms=A              each answer later than 100 ms
 // M is the longest the GUI thread took, during that second, to run an event
 // posted to it from the probe's own thread (a ping waiting for an answer
 // counts with its age, so a frozen GUI shows up while it is frozen); F is the
@@ -26,6 +27,8 @@
 namespace {
 
 std::FILE* probe_log = stderr;
+// Answers at least this late are logged one by one, with their time.
+constexpr long long slow_answer_ms = 100;
 QtMessageHandler previous_handler = nullptr;
 
 long long epoch_ms()
@@ -100,6 +103,10 @@ private:
             const long long answered = last_latency.exchange(-1);
             if (answered >= 0)
                 window_max = std::max(window_max, answered);
+            if (answered >= slow_answer_ms) {
+                std::fprintf(probe_log, "%lld probe slow answer_ms=%lld\n", epoch_ms(), answered);
+                std::fflush(probe_log);
+            }
             if (now - window_start >= 1000) {
                 std::fprintf(probe_log, "%lld probe max_ms=%lld frames=%lld rss_kb=%ld\n", epoch_ms(),
                              window_max, frames.load(), rss_kb());
