@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QGenericPlugin>
 #include <QLabel>
-#include <QMainWindow>
 #include <QPointer>
 
 #include <algorithm>
@@ -121,11 +120,12 @@ private:
     void answer()
     {
         if (!frame_label) {
+            // Other windows (the parameters window) have a "label" too, and the
+            // order of the top-level list changes from run to run.
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* main = qobject_cast<QMainWindow*>(w)) {
-                    frame_label = main->findChild<QLabel*>(QStringLiteral("label"));
-                    if (frame_label)
-                        break;
+                if (qstrcmp(w->metaObject()->className(), "MainWindow") == 0) {
+                    frame_label = w->findChild<QLabel*>(QStringLiteral("label"));
+                    break;
                 }
             }
         }
