@@ -11,39 +11,39 @@ using R = rounding;
 // The identification and TEC-limit commands are built with this record for
 // every driver type, as all four records of a channel share the CAN ID.
 namespace cw_cmd {
-constexpr command_spec get_device_type = request(0xD0);
-constexpr command_spec get_can_id = request(0xD1);
-constexpr command_spec set_can_id{0x51, L::byte, 1.0f, R::trunc};
-constexpr command_spec get_laser_on = request(0x90);
-constexpr command_spec set_laser_on{0x10, L::byte, 1.0f, R::trunc};
-constexpr command_spec get_current = request(0x91);
-constexpr command_spec set_current{0x11, L::bits16, 10.0f, R::round};
-constexpr command_spec set_current_precision{0x11, L::bits32, 100.0f, R::round};
-constexpr command_spec get_temperature = request(0x92);
-constexpr command_spec set_temperature{0x12, L::bits16, 10.0f, R::trunc};
-constexpr command_spec set_temperature_precision{0x12, L::bits32, 10000.0f, R::round};
-constexpr command_spec get_power = request(0x94);
-constexpr command_spec get_thermistor_beta = request(0x95);
-constexpr command_spec set_thermistor_beta{0x15, L::bits16, 1.0f, R::trunc};
-constexpr command_spec get_thermistor_r25 = request(0x96);
-constexpr command_spec set_thermistor_r25{0x16, L::bits16, 1.0f, R::trunc};
-constexpr command_spec get_monitor_responsivity = request(0x97);
-constexpr command_spec set_monitor_responsivity{0x17, L::bits16, 100.0f, R::trunc};
-constexpr command_spec get_tec_on = request(0xA1);
-constexpr command_spec set_tec_on{0x21, L::byte, 1.0f, R::trunc};
+constexpr command_def get_device_type = request(0xD0);
+constexpr command_def get_can_id = request(0xD1);
+constexpr command_def set_can_id{0x51, L::byte, 1.0f, R::trunc};
+constexpr command_def get_laser_on = request(0x90);
+constexpr command_def set_laser_on{0x10, L::byte, 1.0f, R::trunc};
+constexpr command_def get_current = request(0x91);
+constexpr command_def set_current{0x11, L::bits16, 10.0f, R::round};
+constexpr command_def set_current_precision{0x11, L::bits32, 100.0f, R::round};
+constexpr command_def get_temperature = request(0x92);
+constexpr command_def set_temperature{0x12, L::bits16, 10.0f, R::trunc};
+constexpr command_def set_temperature_precision{0x12, L::bits32, 10000.0f, R::round};
+constexpr command_def get_power = request(0x94);
+constexpr command_def get_thermistor_beta = request(0x95);
+constexpr command_def set_thermistor_beta{0x15, L::bits16, 1.0f, R::trunc};
+constexpr command_def get_thermistor_r25 = request(0x96);
+constexpr command_def set_thermistor_r25{0x16, L::bits16, 1.0f, R::trunc};
+constexpr command_def get_monitor_responsivity = request(0x97);
+constexpr command_def set_monitor_responsivity{0x17, L::bits16, 100.0f, R::trunc};
+constexpr command_def get_tec_on = request(0xA1);
+constexpr command_def set_tec_on{0x21, L::byte, 1.0f, R::trunc};
 // The parameters window pre-scales the limits it hands over (current limits
 // ×10 unless a CW board reported temperature limits; Precision CW
 // temperature limits ×100), so one encoder serves both CW variants.
-constexpr command_spec get_current_max = request(0xA5);
-constexpr command_spec set_current_max{0x25, L::bits32, 10.0f, R::round};
-constexpr command_spec get_current_min = request(0xA6);
-constexpr command_spec set_current_min{0x26, L::bits32, 10.0f, R::round};
-constexpr command_spec get_max_tec_current = request(0xB3);
-constexpr command_spec set_max_tec_current{0x33, L::bits16, 10.0f, R::round};
-constexpr command_spec get_temp_min = request(0xB6);
-constexpr command_spec set_temp_min{0x36, L::bits16, 10.0f, R::round};
-constexpr command_spec get_temp_max = request(0xB7);
-constexpr command_spec set_temp_max{0x37, L::bits16, 10.0f, R::round};
+constexpr command_def get_current_max = request(0xA5);
+constexpr command_def set_current_max{0x25, L::bits32, 10.0f, R::round};
+constexpr command_def get_current_min = request(0xA6);
+constexpr command_def set_current_min{0x26, L::bits32, 10.0f, R::round};
+constexpr command_def get_max_tec_current = request(0xB3);
+constexpr command_def set_max_tec_current{0x33, L::bits16, 10.0f, R::round};
+constexpr command_def get_temp_min = request(0xB6);
+constexpr command_def set_temp_min{0x36, L::bits16, 10.0f, R::round};
+constexpr command_def get_temp_max = request(0xB7);
+constexpr command_def set_temp_max{0x37, L::bits16, 10.0f, R::round};
 } // namespace cw_cmd
 
 } // namespace

@@ -9,15 +9,15 @@ using R = rounding;
 
 // Power DCDC commands: code, value layout, factor, rounding.
 namespace dcdc_cmd {
-constexpr command_spec get_output_on = request(0x90);
-constexpr command_spec set_output_on{0x10, L::bits16, 1.0f, R::trunc};
-constexpr command_spec get_current = request(0x91);
-constexpr command_spec set_current{0x11, L::bits16, 100.0f, R::round};
-constexpr command_spec get_temperature = request(0x92);
-constexpr command_spec get_input_voltage = request(0x94);
-constexpr command_spec get_output_voltage = request(0xA6);
-constexpr command_spec clear_errors = request(0x29);
-constexpr command_spec get_fault_flags = request(0xB0);
+constexpr command_def get_output_on = request(0x90);
+constexpr command_def set_output_on{0x10, L::bits16, 1.0f, R::trunc};
+constexpr command_def get_current = request(0x91);
+constexpr command_def set_current{0x11, L::bits16, 100.0f, R::round};
+constexpr command_def get_temperature = request(0x92);
+constexpr command_def get_input_voltage = request(0x94);
+constexpr command_def get_output_voltage = request(0xA6);
+constexpr command_def clear_errors = request(0x29);
+constexpr command_def get_fault_flags = request(0xB0);
 } // namespace dcdc_cmd
 
 } // namespace

@@ -15,7 +15,7 @@ int64_t scaled_integer(float v, float factor, rounding mode)
     return static_cast<int64_t>(whole);
 }
 
-void encode_value(int32_t can_id, const command_spec& cmd, int64_t value,
+void encode_value(int32_t can_id, const command_def& cmd, int64_t value,
                   char* buf, uint32_t* len)
 {
     const auto bits = static_cast<uint64_t>(value);
@@ -41,12 +41,12 @@ void encode_value(int32_t can_id, const command_spec& cmd, int64_t value,
                     int8_t(b[4]), int8_t(b[5]), int8_t(b[6]), int8_t(b[7]), buf, len);
 }
 
-void encode_scaled(int32_t can_id, const command_spec& cmd, float v, char* buf, uint32_t* len)
+void encode_scaled(int32_t can_id, const command_def& cmd, float v, char* buf, uint32_t* len)
 {
     encode_value(can_id, cmd, scaled_integer(v, cmd.factor, cmd.mode), buf, len);
 }
 
-void encode_request(int32_t can_id, const command_spec& cmd, char* buf, uint32_t* len)
+void encode_request(int32_t can_id, const command_def& cmd, char* buf, uint32_t* len)
 {
     encode_value(can_id, cmd, 0, buf, len);
 }

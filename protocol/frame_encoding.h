@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // Building blocks shared by the command encoders of all four records.
-// A command is described by one command_spec line per family, so each
+// A command is described by one command_def line per family, so each
 // encoder reads like a row of the command table.
 
 enum class value_layout : uint8_t {
@@ -18,7 +18,7 @@ enum class rounding : uint8_t {
     trunc, // toward zero
 };
 
-struct command_spec
+struct command_def
 {
     uint8_t code;
     value_layout layout;
@@ -26,7 +26,7 @@ struct command_spec
     rounding mode;
 };
 
-constexpr command_spec request(uint8_t code)
+constexpr command_def request(uint8_t code)
 {
     return {code, value_layout::none, 1.0f, rounding::trunc};
 }
@@ -40,12 +40,12 @@ int64_t scaled_integer(float v, float factor, rounding mode);
 
 // Lays out the low bits of value as the command's layout asks and writes
 // the 22-byte line for can_id into buf.
-void encode_value(int32_t can_id, const command_spec& cmd, int64_t value,
+void encode_value(int32_t can_id, const command_def& cmd, int64_t value,
                   char* buf, uint32_t* len);
 
 // encode_value with scaled_integer(v, cmd.factor, cmd.mode).
-void encode_scaled(int32_t can_id, const command_spec& cmd, float v,
+void encode_scaled(int32_t can_id, const command_def& cmd, float v,
                    char* buf, uint32_t* len);
 
 // A request: the code alone, no value.
-void encode_request(int32_t can_id, const command_spec& cmd, char* buf, uint32_t* len);
+void encode_request(int32_t can_id, const command_def& cmd, char* buf, uint32_t* len);

@@ -5,9 +5,9 @@
 namespace {
 namespace ns_cmd {
 // NS boards take the temperature set-point rounded, unlike PS.
-constexpr command_spec set_temperature{0x12, value_layout::bits16, 10.0f, rounding::round};
-constexpr command_spec get_pulse_width = request(0xA3);
-constexpr command_spec set_pulse_width{0x23, value_layout::bits16, 10.0f, rounding::round};
+constexpr command_def set_temperature{0x12, value_layout::bits16, 10.0f, rounding::round};
+constexpr command_def get_pulse_width = request(0xA3);
+constexpr command_def set_pulse_width{0x23, value_layout::bits16, 10.0f, rounding::round};
 } // namespace ns_cmd
 } // namespace
 

@@ -4,7 +4,7 @@
 
 namespace {
 // PS boards take the temperature set-point truncated.
-constexpr command_spec ps_set_temperature{0x12, value_layout::bits16, 10.0f, rounding::trunc};
+constexpr command_def ps_set_temperature{0x12, value_layout::bits16, 10.0f, rounding::trunc};
 } // namespace
 
 void ps_model_struct::set_temperature(float v, char* buf, uint32_t* len) const

@@ -17,10 +17,10 @@ bus_simulator::~bus_simulator()
 
 void bus_simulator::add_board(int type_code, int can_id)
 {
-    sim_board_spec spec;
-    spec.type_code = type_code;
-    spec.can_id = can_id;
-    config.boards.append(spec);
+    sim_board_setup setup;
+    setup.type_code = type_code;
+    setup.can_id = can_id;
+    config.boards.append(setup);
 }
 
 // Runs f in the simulator thread and waits for its result.

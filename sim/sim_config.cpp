@@ -5,22 +5,22 @@
 #include <QDir>
 #include <QStringList>
 
-bool sim_config::parse_board(const QString& text, sim_board_spec& spec, QString& error)
+bool sim_config::parse_board(const QString& text, sim_board_setup& setup, QString& error)
 {
     const QStringList parts = text.split(':');
     if (parts.size() < 2 || parts.size() > 3) {
         error = QString("board \"%1\": expected TYPE:CANID").arg(text);
         return false;
     }
-    spec = sim_board_spec{};
-    spec.type_code = sim_board::type_code_from_name(parts[0]);
-    if (spec.type_code == 0) {
+    setup = sim_board_setup{};
+    setup.type_code = sim_board::type_code_from_name(parts[0]);
+    if (setup.type_code == 0) {
         error = QString("board \"%1\": unknown type \"%2\"").arg(text, parts[0]);
         return false;
     }
     bool ok = false;
-    spec.can_id = parts[1].toInt(&ok, 0);
-    if (!ok || spec.can_id < 0 || spec.can_id > 255) {
+    setup.can_id = parts[1].toInt(&ok, 0);
+    if (!ok || setup.can_id < 0 || setup.can_id > 255) {
         error = QString("board \"%1\": CAN ID must be 0 to 255").arg(text);
         return false;
     }
@@ -30,11 +30,11 @@ bool sim_config::parse_board(const QString& text, sim_board_spec& spec, QString&
             bool value_ok = false;
             const QString key = kv.value(0).trimmed();
             if (kv.size() == 2 && key == "out")
-                spec.output_voltage = kv[1].toDouble(&value_ok);
+                setup.output_voltage = kv[1].toDouble(&value_ok);
             else if (kv.size() == 2 && key == "in")
-                spec.input_voltage = kv[1].toDouble(&value_ok);
+                setup.input_voltage = kv[1].toDouble(&value_ok);
             else if (kv.size() == 2 && key == "faults")
-                spec.fault_flags = kv[1].toInt(&value_ok, 0);
+                setup.fault_flags = kv[1].toInt(&value_ok, 0);
             if (!value_ok) {
                 error = QString("board \"%1\": bad option \"%2\"").arg(text, item);
                 return false;

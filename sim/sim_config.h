@@ -4,7 +4,7 @@
 #include <QString>
 
 // One board on the simulated bus.
-struct sim_board_spec
+struct sim_board_setup
 {
     int type_code = 0;
     int can_id = 0;
@@ -21,11 +21,11 @@ struct sim_config
     int settle_ms = 2000;       // readings reach their set-points within this time
     bool timestamps = false;    // adapter appends a 4-digit timestamp to each frame line
     bool record_lines = true;   // keep every received line for inspection
-    QList<sim_board_spec> boards;
+    QList<sim_board_setup> boards;
 
     // Parses "TYPE:CANID[:key=value,...]" (keys out, in, faults for a Power
-    // DCDC board). Returns false with a message in error on a bad spec.
-    static bool parse_board(const QString& text, sim_board_spec& spec, QString& error);
+    // DCDC board). Returns false with a message in error on bad board text.
+    static bool parse_board(const QString& text, sim_board_setup& setup, QString& error);
     // $TMPDIR/corvane-sim/dev/ttyCAN0 (the path must contain "/dev/" for the
     // serial port library to take it as it is).
     static QString default_link_path();

@@ -58,12 +58,12 @@ void append_hex(QByteArray& text, uint32_t value, int digits)
 sim_engine::sim_engine(const sim_config& conf, QObject* parent)
     : QObject(parent), config(conf), replug_timer(this)
 {
-    for (const sim_board_spec& spec : config.boards) {
-        board_slot slot{sim_board(spec.type_code, spec.can_id), false};
+    for (const sim_board_setup& setup : config.boards) {
+        board_slot slot{sim_board(setup.type_code, setup.can_id), false};
         slot.board.set_settle_ms(config.settle_ms);
-        slot.board.set_output_voltage(spec.output_voltage);
-        slot.board.set_input_voltage(spec.input_voltage);
-        slot.board.set_fault_flags(spec.fault_flags);
+        slot.board.set_output_voltage(setup.output_voltage);
+        slot.board.set_input_voltage(setup.input_voltage);
+        slot.board.set_fault_flags(setup.fault_flags);
         boards.push_back(slot);
     }
     if (config.link_path.isEmpty())

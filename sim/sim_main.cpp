@@ -116,13 +116,13 @@ int main(int argc, char* argv[])
     sim.config.timestamps = parser.isSet(stamp_opt);
     sim.config.record_lines = false;
     for (const QString& text : parser.values(board_opt)) {
-        sim_board_spec spec;
+        sim_board_setup setup;
         QString error;
-        if (!sim_config::parse_board(text, spec, error)) {
+        if (!sim_config::parse_board(text, setup, error)) {
             err << "corvane-sim: " << error << "\n";
             return 2;
         }
-        sim.config.boards.append(spec);
+        sim.config.boards.append(setup);
     }
     if (sim.config.boards.isEmpty()) {
         err << "corvane-sim: no --board given (try --board cw:1)\n";
@@ -201,7 +201,7 @@ int main(int argc, char* argv[])
     if (!parser.isSet(quiet_opt)) {
         out << "corvane-sim: serving " << sim.link_path() << " (" << sim.slave_name() << "), "
             << (sim.config.direct_mode ? "direct" : "adapter") << " mode, boards:";
-        for (const sim_board_spec& b : sim.config.boards)
+        for (const sim_board_setup& b : sim.config.boards)
             out << " " << sim_board::type_name(b.type_code) << ":" << b.can_id;
         out << "\n";
         out.flush();

@@ -2,7 +2,7 @@
 // (encoders -> board -> decoder) lives in tst_protocol_round_trip; here only
 // what the boards themselves model: which codes they answer, the reply
 // layout, emission and output gating, the derived readings, settling, and
-// the board specs of the command line.
+// the board setups of the command line.
 
 #include "sim_board.h"
 #include "sim_config.h"
@@ -49,7 +49,7 @@ private slots:
     void every_family_answers_its_get_requests_only();
     void emission_gates_the_readings();
     void readings_settle_over_time();
-    void can_id_change_and_board_specs();
+    void can_id_change_and_board_setups();
 };
 
 void tst_sim_boards::every_family_answers_its_get_requests_only_data()
@@ -144,45 +144,45 @@ void tst_sim_boards::readings_settle_over_time()
     QCOMPARE(board.current_reading(), 0.0);
 }
 
-void tst_sim_boards::can_id_change_and_board_specs()
+void tst_sim_boards::can_id_change_and_board_setups()
 {
     sim_board board(sim_board::type_ns, 3);
     set(board, 0x51, 44);
     QCOMPARE(board.can_id(), 44);
     QCOMPARE(value_of(board, 0xD1), 44);
 
-    struct spec_case
+    struct setup_case
     {
         const char* text;
         bool ok;
         int type;
         int can_id;
     };
-    const spec_case cases[] = {
+    const setup_case cases[] = {
         {"cw:1", true, 8, 1},           {"Precision-CW:0x10", true, 10, 16}, {"pcw:2", true, 10, 2},
         {"ps:3", true, 7, 3},           {"ns:255", true, 6, 255},            {"soa-ns:4", true, 13, 4},
         {"dcdc:5:out=12.5,in=30,faults=0x81", true, 11, 5},
         {"cw", false, 0, 0},            {"laser:1", false, 0, 0},            {"cw:256", false, 0, 0},
         {"dcdc:5:volts=3", false, 0, 0}, {"cw:x", false, 0, 0},
     };
-    for (const spec_case& c : cases) {
-        sim_board_spec spec;
+    for (const setup_case& c : cases) {
+        sim_board_setup setup;
         QString error;
-        QCOMPARE(sim_config::parse_board(c.text, spec, error), c.ok);
+        QCOMPARE(sim_config::parse_board(c.text, setup, error), c.ok);
         if (!c.ok) {
             QVERIFY(!error.isEmpty());
             continue;
         }
-        QCOMPARE(spec.type_code, c.type);
-        QCOMPARE(spec.can_id, c.can_id);
-        QCOMPARE(sim_board::type_code_from_name(sim_board::type_name(spec.type_code)), spec.type_code);
+        QCOMPARE(setup.type_code, c.type);
+        QCOMPARE(setup.can_id, c.can_id);
+        QCOMPARE(sim_board::type_code_from_name(sim_board::type_name(setup.type_code)), setup.type_code);
     }
-    sim_board_spec spec;
+    sim_board_setup setup;
     QString error;
-    QVERIFY(sim_config::parse_board("dcdc:5:out=12.5,in=30,faults=0x81", spec, error));
-    QCOMPARE(spec.output_voltage, 12.5);
-    QCOMPARE(spec.input_voltage, 30.0);
-    QCOMPARE(spec.fault_flags, 0x81);
+    QVERIFY(sim_config::parse_board("dcdc:5:out=12.5,in=30,faults=0x81", setup, error));
+    QCOMPARE(setup.output_voltage, 12.5);
+    QCOMPARE(setup.input_voltage, 30.0);
+    QCOMPARE(setup.fault_flags, 0x81);
 }
 
 QTEST_APPLESS_MAIN(tst_sim_boards)
