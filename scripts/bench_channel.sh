@@ -15,7 +15,7 @@ cmake --build "$build" --target bench_view_update -j2 >/dev/null
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 for _ in $(seq "$runs"); do
-  QT_QPA_PLATFORM=offscreen "$build/tests/channel/bench_view_update" 2>/dev/null | tee -a "$out"
+  QT_QPA_PLATFORM=offscreen "$build/bench/bench_view_update" 2>/dev/null | tee -a "$out"
 done
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 for case in unchanged changing; do

@@ -20,7 +20,7 @@ cmake -S "$root" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDeb
 cmake --build "$build_dir" -j"${JOBS:-2}" --target corvane-studio corvane-bench-bus >/dev/null
 
 program="$build_dir/app/corvane-studio"
-bus="$build_dir/tests/app/corvane-bench-bus"
+bus="$build_dir/bench/corvane-bench-bus"
 ticks_per_s="$(getconf CLK_TCK)"
 
 cpu_ticks() { # utime + stime of a process

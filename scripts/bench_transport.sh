@@ -17,8 +17,8 @@ out=$(mktemp)
 nog=$(mktemp)
 trap 'rm -f "$out" "$nog"' EXIT
 for _ in $(seq "$runs"); do
-  "$build/tests/transport/bench_transport" 2>/dev/null | tee -a "$out"
-  QT_NO_GLIB=1 "$build/tests/transport/bench_transport" 2>/dev/null | sed 's/^/QT_NO_GLIB=1 /' | tee -a "$nog"
+  "$build/bench/bench_transport" 2>/dev/null | tee -a "$out"
+  QT_NO_GLIB=1 "$build/bench/bench_transport" 2>/dev/null | sed 's/^/QT_NO_GLIB=1 /' | tee -a "$nog"
 done
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 echo "median cutter: $(grep '^cutter:' "$out" | awk '{print $2}' | median) million lines/s"

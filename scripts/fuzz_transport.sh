@@ -16,5 +16,5 @@ cmake --build "$build" --target fuzz_rx_lines -j2
 # New inputs go to a scratch directory so the committed corpus stays small.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build/tests/transport/fuzz_rx_lines" -max_total_time="$seconds" -print_final_stats=1 \
-  -max_len=4096 -artifact_prefix="$build/" "$work" "$root/tests/transport/fuzz_corpus"
+"$build/fuzz/fuzz_rx_lines" -max_total_time="$seconds" -print_final_stats=1 \
+  -max_len=4096 -artifact_prefix="$build/" "$work" "$root/fuzz/corpus"

@@ -3,7 +3,7 @@
 # ten boards of mixed types, while every 30 s the simulator unplugs and comes
 # back, sends garbage and malformed lines, floods valid replies, and lets one
 # board fall silent and return. The program runs offscreen with a probe plugin
-# (tests/hardening/soak_probe.cpp) that reports how long the GUI thread takes
+# (bench/soak_probe.cpp) that reports how long the GUI thread takes
 # to answer, the frame counter and the resident memory once a second.
 #
 # Usage: scripts/soak.sh [minutes]   (default 10)
@@ -81,7 +81,7 @@ for _ in $(seq 100); do [ -p "$fifo" ] && [ -e "$link" ] && break; sleep 0.1; do
 
 (
   cd "$work"
-  exec env QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$build/tests/hardening/plugins" \
+  exec env QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$build/bench/plugins" \
     QT_QPA_GENERIC_PLUGINS=corvane_soak_probe CORVANE_PROBE_LOG="$work/probe.log" \
     "$build/app/corvane-studio" --port "$link" --report-frames
 ) > "$work/studio.out" 2>&1 &

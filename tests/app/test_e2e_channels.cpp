@@ -1,7 +1,7 @@
 // The main window as the hub of its channels: which channels decode a frame,
 // the emission indicator, the tab buttons, the heartbeat that forgets a silent
 // board, and the device parameters window bound and unbound many times.
-#include "e2e_support.h"
+#include "sim_fixture.h"
 #include "driver_type.h"
 #include "laser_object.h"
 #include "laser_params.h"

@@ -1,7 +1,7 @@
 // The whole program against the simulated bus: connecting through the port
 // list, what goes on the wire, readings in the panels, the outputs-off
 // question on Disconnect, and auto connection across an unplugged adapter.
-#include "e2e_support.h"
+#include "sim_fixture.h"
 #include "driver_type.h"
 #include "laser_object.h"
 

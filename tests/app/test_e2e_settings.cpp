@@ -1,7 +1,7 @@
 // settings.ini across restarts of the main window: the first start, names
 // typed but never applied, mini USB mode, auto connection, and a file whose
 // bit rate is missing or unusable.
-#include "e2e_support.h"
+#include "sim_fixture.h"
 #include "driver_type.h"
 #include "laser_object.h"
 #include "settings_file.h"
