@@ -37,7 +37,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
 # The thread sanitizer run needs only the tests where the worker, serial and
 # GUI threads meet.
-tsan_tests=(test_laser_worker test_serial_object test_e2e_connection test_e2e_channels test_e2e_settings)
+tsan_tests=(tst_channel tst_transport tst_e2e)
 if [ "$mode" = asan ]; then
   cmake --build "$build" -j"${JOBS:-2}"
 else
