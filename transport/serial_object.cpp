@@ -69,12 +69,18 @@ void serial_object::sl_connect_serial()
         // The adapter's answers are not awaited; each command goes out three
         // times in case one is lost. A device lost on the way has been closed
         // and reported by the error handler: the start-up ends there.
-        const auto send = [this](const QByteArray& command) {
-            emit sig_write_to_port(command);
-            return wait_written(start_up_wait_ms);
-        };
-        if (!(send(adapter_bitrate) && send(adapter_bitrate) && send(adapter_bitrate)
-              && wait_written(start_up_wait_ms) && send(adapter_open) && send(adapter_open)))
+        for (int k = 0; k < 3; ++k) {
+            emit sig_write_to_port(adapter_bitrate);
+            if (!wait_written(start_up_wait_ms))
+                return;
+        }
+        if (!wait_written(start_up_wait_ms))
+            return;
+        emit sig_write_to_port(adapter_open);
+        if (!wait_written(start_up_wait_ms))
+            return;
+        emit sig_write_to_port(adapter_open);
+        if (!wait_written(start_up_wait_ms))
             return;
         emit sig_write_to_port(adapter_open);
     }
