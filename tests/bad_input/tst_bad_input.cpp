@@ -80,8 +80,8 @@ void tst_bad_input::extreme_replies_show_as_numbers()
 {
     const uint32_t extremes[] = {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 0u};
     const QRegularExpression non_number("\\b(nan|inf|infinity)\\b", QRegularExpression::CaseInsensitiveOption);
-    const auto reply = [](int code, uint32_t raw) { // from the channel's CAN ID, 5
-        return serial_message_struct{0x100, {uint32_t(code), 5, 0, 0, raw >> 24, raw >> 16 & 0xFF, raw >> 8 & 0xFF, raw & 0xFF}};
+    const auto reply = [](int code, uint32_t v) { // from the channel's CAN ID, 5
+        return serial_message_struct{0x100, {uint32_t(code), 5, 0, 0, v >> 24, v >> 16 & 0xFF, v >> 8 & 0xFF, v & 0xFF}};
     };
     QStringList texts; // fault flags open a warning of their own: answer it, keep its text
     QTimer answerer;
