@@ -67,16 +67,21 @@ void serial_object::sl_connect_serial()
 
     if (!mini_usb_mode.load(std::memory_order_relaxed)) {
         // The adapter's answers are not awaited; each command goes out three
-        // times in case one is lost.
+        // times in case one is lost. A device lost on the way has been closed
+        // and reported by the error handler: the start-up ends there.
         for (int k = 0; k < 3; ++k) {
             emit sig_write_to_port(adapter_bitrate);
-            wait_written(start_up_wait_ms);
+            if (!wait_written(start_up_wait_ms))
+                return;
         }
-        wait_written(start_up_wait_ms);
+        if (!wait_written(start_up_wait_ms))
+            return;
         emit sig_write_to_port(adapter_open);
-        wait_written(start_up_wait_ms);
+        if (!wait_written(start_up_wait_ms))
+            return;
         emit sig_write_to_port(adapter_open);
-        wait_written(start_up_wait_ms);
+        if (!wait_written(start_up_wait_ms))
+            return;
         emit sig_write_to_port(adapter_open);
     }
 
@@ -91,7 +96,9 @@ void serial_object::sl_disconnect_serial()
     emit sig_write_to_port(adapter_close);
     // close() would drop what is still buffered, the close command with it.
     port.flush();
-    wait_written(shutdown_wait_ms);
+    // Lost meanwhile: the error handler has closed and reported it already.
+    if (!wait_written(shutdown_wait_ms))
+        return;
     drop_port();
     qDebug() << "serial port DISONNECTED by user";
     emit sig_disconnected();
@@ -108,8 +115,8 @@ void serial_object::sl_shutdown()
     if (!port.isOpen())
         return;
     port.flush();
-    wait_written(shutdown_wait_ms);
-    drop_port();
+    if (wait_written(shutdown_wait_ms))
+        drop_port();
 }
 
 void serial_object::sl_handle_error(QSerialPort::SerialPortError error)
@@ -127,12 +134,14 @@ void serial_object::sl_handle_error(QSerialPort::SerialPortError error)
     emit sig_disconnected();
 }
 
-void serial_object::wait_written(int timeout_ms)
+bool serial_object::wait_written(int timeout_ms)
 {
     // With nothing pending, waitForBytesWritten would sit out its whole
-    // timeout waiting for input instead of returning.
-    if (port.bytesToWrite() > 0)
+    // timeout waiting for input instead of returning. A port closed on a
+    // device error still counts its stranded bytes: no wait for those either.
+    if (port.isOpen() && port.bytesToWrite() > 0)
         port.waitForBytesWritten(timeout_ms);
+    return port.isOpen();
 }
 
 void serial_object::drop_port()

@@ -51,7 +51,9 @@ private slots:
 
 private:
     void drop_port();
-    void wait_written(int timeout_ms);
+    // Waits until what is queued has left; false when the port is closed
+    // (a device error closed it meanwhile).
+    bool wait_written(int timeout_ms);
 
     bool write_route_made = false;
 };
