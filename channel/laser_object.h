@@ -165,8 +165,9 @@ private:
     void view_dcdc();
     void view_ps();
     void view_ns(int32_t type);
-    // Also takes the fields' values as the record's voltage and temperature targets.
-    void setup_pulse_lists(pulse_model_struct& m);
+    // Setup after a change of type: the rate and mode lists, and the fields'
+    // values as the record's voltage and temperature targets.
+    void setup_pulse_view(pulse_model_struct& m);
     void adopt_pulse_setpoint(const pulse_model_struct& m, float voltage_set,
                               bool has_pulse_width, float pulse_width);
     void show_pulse_on_off(bool on);

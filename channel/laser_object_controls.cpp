@@ -251,6 +251,7 @@ void laser_object::switch_emission(bool on)
         if (!on) {
             // Bring the current down before the output goes off.
             curr_spin->setValue(0.0);
+            forget_adopted(curr_spin);
             m.current_set = clamp_to(static_cast<float>(curr_spin->value()), setpoint_wire::dcdc_current());
             m.current_target = m.current_set;
             send_command([&m](char* b, uint32_t* l) { m.set_current(m.current_set, b, l); });

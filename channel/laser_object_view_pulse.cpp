@@ -23,7 +23,7 @@ const char* const top_rate = "50000";
 
 } // namespace
 
-void laser_object::setup_pulse_lists(pulse_model_struct& m)
+void laser_object::setup_pulse_view(pulse_model_struct& m)
 {
     // The fields' values become the new record's targets, so that switching
     // on sends the voltage the field shows.
@@ -127,7 +127,7 @@ void laser_object::view_ps()
 
     // 1.-2. Setup after a change of type, then one adopted set-point.
     if (worker->type_changed) {
-        setup_pulse_lists(m);
+        setup_pulse_view(m);
         worker->type_changed = false;
     }
     adopt_pulse_setpoint(m, m.voltage_set, false, 0.0f);
@@ -186,7 +186,7 @@ void laser_object::view_ns(int32_t type)
 
     // 1.-2. Setup after a change of type, then one adopted set-point.
     if (worker->type_changed) {
-        setup_pulse_lists(m);
+        setup_pulse_view(m);
         worker->type_changed = false;
     }
     adopt_pulse_setpoint(m, m.voltage_set, true, m.pulse_width);
