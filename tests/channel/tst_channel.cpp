@@ -105,8 +105,6 @@ private slots:
         QObject::connect(&ps.w, &laser_worker::thread_serial_write, &ps.w, stop_at_3, Qt::DirectConnection);
         for (polled* p : {&ps, &dcdc, &slow, &usb})
             p->w.start_polling();
-        slow.w.stop_and_wait();
-        QVERIFY(slow.log.clock.elapsed() < 2000 && slow.w.isFinished() && slow.log.size() == 0);
         QCOMPARE(laser_worker().start_delay(), 2000);
         QTRY_VERIFY(dcdc.log.size() >= 2);
         dcdc.w.stop_polling();
@@ -114,6 +112,8 @@ private slots:
         QTRY_VERIFY(usb.log.size() >= 3);
         usb.w.stop_and_wait();
         QVERIFY(usb.w.isFinished() && usb.log.size() < 12);
+        slow.w.stop_and_wait(); // in its start sleep by now
+        QVERIFY(slow.log.clock.elapsed() < 2000 && slow.w.isFinished() && slow.log.size() == 0);
         QTRY_VERIFY(dcdc.log.size() >= 9 && ps.w.isFinished());
         QCOMPARE(dcdc.log.codes(0, 9), QString("D0 D1 90 91 92 B0 A6 94 D0"));
         QCOMPARE(ps.log.codes(0, 99), QString("D0 D1 A4 21 A2 98 92 B4 99 B5 A5 A6 B7 B6"));
@@ -142,14 +142,14 @@ private slots:
             {"CW off, no TEC", {{0x90, 0}, {0xB3, 1}}, 1, "temp_spin=hidden|power_state_label=OFF|cw_on_off_button.chk=0|cw_curr_widget.on=0|cw_temp_widget.on=0"},
             {"CW 0.6 below its set-point", {{0xD0, 8}, {0x91, 1000}, {0x91, 994}}, 1, "curr_label.red=1"},
             {"CW 0.4 below", {{0x91, 996}}, 1, "curr_label.red=0"},
-            {"Precision CW", {{0xD0, 10}, {0x91, 1234567}}, 2,
+            {"Precision CW after CW", {{0xD1, 5}, {0xD0, 10}, {0x91, 1234567}}, 2,
              "laser_name_label=Precision CW Type Driver|step_size_combo.items=0.01,0.1,1,10|curr_spin.dec=2|temp_spin.dec=2|curr_spin.step=0.01"
              "|curr_label=123.46 mA|temp_label=0.00" + deg + "|laser_tab_button=Seed (Precision CW Type 123.46/123.46 mA  0.00/0.00" + deg + " )"},
             {"DCDC", {{0xD0, 11}, {0x90, 1}, {0x91, 250}, {0x92, 415}, {0xA6, 120}, {0x94, 240}, {0xB0, 0}}, 2,
              "laser_name_label=Power DCDC Type Driver|laser_tab_button=Seed (Power DCDC Type 2.50/2.5 A  41.5" + deg + " )|temp_spin=hidden"
              "|step_size_combo.items=0.1,1|curr_spin=2.5|curr_spin.max=14|temp_indicator=59|curr_label=2.5 A|curr_max_label=14.0 A|temp_max_label=70.0" + deg
              + "|power_title=Output voltage:|power_label=12.0 V|input_volt_label=24.0 V|power_state_label=ON|fail_title=hidden|err_clr_butt=hidden|ps_ns_widget=hidden"},
-            {"PS, first tick", {{0xD0, 7}, {0x98, 1234}, {0x92, 253}}, 1, "volt_spin=123.4|pulse_temp_spin=25"},
+            {"PS, first tick", {{0xD0, 7}, {0x98, 1234}, {0x92, 253}, {0x99, 100}}, 1, "volt_spin=123.4|pulse_temp_spin=25|freq_combo=100"},
             {"PS", {{0xD0, 7}, {0xA2, 1}, {0x98, 1234}, {0x92, 253}, {0x99, 100}, {0xB4, 3}, {0xB5, 2}, {0xA4, 3}, {0xA5, 2000}, {0xA6, 0}}, 6,
              "volt_spin=123.4|pulse_temp_spin=25.3|freq_combo=100|mode_combo=Int: Burst|pulse_gated_spin=3|pulse_cutted_spin=2|laser_name_label=PS Type Driver"
              "|laser_tab_button=Seed (PS Type 123.4/123.4 V  25.3/25.3" + deg + "  100/100 kHz  Int: Burst)|cw_widget=hidden|dura_label=hidden|dura_widget=hidden"
@@ -164,7 +164,7 @@ private slots:
              "laser_name_label=SOA NS Type Driver|dura_label=100.0 ns|dura_spin=100|dura_indicator=49|pd_max_label=200|pd_min_label=1|rr_max_label=200"
              "|rr_min_label=1|freq_indicator=49|laser_tab_button=Seed (SOA NS Type 0.0/0.0 V  0.0/0.0" + deg + "  100/100 kHz  100.0/100.0 ns  Int: Normal)"},
             {"NS pulse on demand", {{0xA4, 1}}, 1, "pd_max_label=6500"},
-            {"NS at 25000 kHz", {{0xA4, 0}, {0x99, 25000}}, 1, "pd_max_label=1"},
+            {"NS at 50000 kHz", {{0xA4, 0}, {0x99, 50000}}, 1, "pd_max_label=1"},
             {"NS without rate or width", {{0x99, 0}, {0xA3, 0}}, 1, "pd_max_label=6500|rr_max_label=50000|freq_indicator=0"},
             {"NS at 6500 ns", {{0xA3, 65000}}, 1, "rr_max_label=3"},
             {"NS, no rate fits the width", {{0xA3, 0x7FFFFFFF}}, 1, "rr_max_label=3"},
@@ -265,7 +265,7 @@ private slots:
             {"CW current NaN", 8, [](panel& p) { p->worker->cw_model.current_target = qQNaN(); p->laser_current_butt_clicked(); }, "11:0"},
             {"DCDC current 700", 11, [](panel& p) { p->worker->dcdc_model.current_target = 700; p->laser_current_butt_clicked(); }, "11:65535"},
             {"PS voltage 1e6", 7, enter("volt_spin", 1e6), "18:65535"},
-            {"PS gated 70000", 7, [](panel& p) { p->pulse_gated_target_update(70000); }, "34:65535"},
+            {"PS gated 70000, 16.7", 7, [](panel& p) { p->pulse_gated_target_update(70000), p->pulse_gated_target_update(16.7); }, "34:65535 34:16"},
             {"PS cut -3", 7, [](panel& p) { p->pulse_cutted_target_update(-3); }, "35:0"},
             {"NS width 9000", 6, [](panel& p) { p->worker->ns_model.pulse_width_set = 9000; p->laser_pulse_width_butt_clicked(); }, "23:65535"},
             {"CW wide limits", 8, [](panel& p) { p.feed({{0xB7, 40000}, {0xB6, -40000}, {0xA5, 100000}}); p.tick(); enter("curr_spin", 1e9)(p); enter("temp_spin", -1e9)(p); }, "11:65535 12:32770"}, // 0x8002: -3276.6 °C
