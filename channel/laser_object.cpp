@@ -315,8 +315,13 @@ void laser_object::connect_widgets()
     const auto value_changed = static_cast<spin_value>(&QDoubleSpinBox::valueChanged);
     const auto enter = &QLineEdit::returnPressed;
 
-    for (QAbstractButton* b : {ps_ns_on_off_butt, cw_on_off_button, start_stop_button_alt})
-        connect(b, &QAbstractButton::clicked, this, &laser_object::laser_las_on_off_butt_clicked);
+    // A click has toggled a checkable button already: its new state is the
+    // operator's wish, the opposite of what the panel showed.
+    for (QAbstractButton* b : {ps_ns_on_off_butt, cw_on_off_button, start_stop_button_alt}) {
+        connect(b, &QAbstractButton::clicked, this, [this, b](bool checked) {
+            switch_emission(b->isCheckable() ? checked : !shown_emission_on());
+        });
+    }
     connect(config_button, &QAbstractButton::clicked, this, &laser_object::config_button_clicked);
     connect(err_clr_butt, &QAbstractButton::clicked, this, &laser_object::err_clr_butt_clicked);
     connect(fail_butt, &QAbstractButton::clicked, this, &laser_object::fail_detail_butt_clicked);

@@ -6,16 +6,20 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QAbstractButton;
 class QComboBox;
 class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QWidget;
@@ -161,7 +165,9 @@ private:
     void view_dcdc();
     void view_ps();
     void view_ns(int32_t type);
-    void setup_pulse_lists(const pulse_model_struct& m);
+    // Setup after a change of type: the rate and mode lists, and the fields'
+    // values as the record's voltage and temperature targets.
+    void setup_pulse_view(pulse_model_struct& m);
     void adopt_pulse_setpoint(const pulse_model_struct& m, float voltage_set,
                               bool has_pulse_width, float pulse_width);
     void show_pulse_on_off(bool on);
@@ -169,6 +175,13 @@ private:
     void show_pulse_temperature(const pulse_model_struct& m);
     void show_pulse_mode_state(const pulse_model_struct& m);
     QString pulse_tab_prefix(int32_t type, const pulse_model_struct& m) const;
+    // Loads a set-point read back from the board into its field and keeps it:
+    // while the field's range holds it down, it is loaded again each tick in
+    // which the range allows more, until the operator edits the field or the
+    // type changes.
+    void load_adopted(QDoubleSpinBox* spin, double value);
+    void reload_adopted();
+    void forget_adopted(QDoubleSpinBox* spin);
 
     // failure display (laser_object_failure.cpp)
     void dcdc_evaluate_warnings();
@@ -180,9 +193,21 @@ private:
     void send_command(const std::function<void(char*, uint32_t*)>& encode);
     // The PS or NS record when the driver is pulsed, else null.
     pulse_model_struct* live_pulse_model() const;
+    // Emission state the panel shows: what the operator saw before a click.
+    bool shown_emission_on() const;
+    // The emission sequence of the present type, switching on or off as
+    // decided at the click, whatever replies arrive during its waits.
+    void switch_emission(bool on);
+    void send_rate(pulse_model_struct& m);
+    void send_voltage(pulse_model_struct& m);
 
     bool is_bound = false;
     bool dcdc_warning_latch = false; // per channel: flag box opened for these flags
+    QPointer<QMessageBox> flag_box;  // the open flag box, if any (owned by panel_widget)
+    // Nonzero while the refresh runs: spin box changes then come from the
+    // program (setup, read-back, ranges), not from the operator.
+    int refreshing = 0;
+    std::vector<std::pair<QDoubleSpinBox*, double>> adopted_values; // field, board's value
     std::unique_ptr<laser_worker> worker_owner;
     std::unique_ptr<QWidget> stand_in_root; // parent of stand-ins for missing widgets
 };

@@ -5,6 +5,7 @@
 #include "wait_ms.h"
 #include "setpoint_wire.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <algorithm>
@@ -54,6 +55,8 @@ pulse_model_struct* laser_object::live_pulse_model() const
 
 void laser_object::current_target_update(double arg1)
 {
+    if (!refreshing)
+        forget_adopted(curr_spin);
     const int32_t type = worker->device_type.load();
     if (driver_type::is_cw_family(type))
         worker->cw_model.current_target = static_cast<float>(arg1);
@@ -63,6 +66,10 @@ void laser_object::current_target_update(double arg1)
 
 void laser_object::temp_target_update(double arg1)
 {
+    if (!refreshing) {
+        forget_adopted(temp_spin);
+        forget_adopted(pulse_temp_spin);
+    }
     if (driver_type::is_cw_family(worker->device_type.load()))
         worker->cw_model.temp_target = static_cast<float>(arg1);
     else if (pulse_model_struct* m = live_pulse_model())
@@ -71,12 +78,16 @@ void laser_object::temp_target_update(double arg1)
 
 void laser_object::volt_target_update(double arg1)
 {
+    if (!refreshing)
+        forget_adopted(volt_spin);
     if (pulse_model_struct* m = live_pulse_model())
         m->voltage_target = static_cast<float>(arg1);
 }
 
+// A set-point sent ends the field's following of the board's read-back.
 void laser_object::laser_current_butt_clicked()
 {
+    forget_adopted(curr_spin);
     const int32_t type = worker->device_type.load();
     if (type == driver_type::cw) {
         cw_model_struct& m = worker->cw_model;
@@ -95,6 +106,8 @@ void laser_object::laser_current_butt_clicked()
 
 void laser_object::laser_temperature_butt_clicked()
 {
+    forget_adopted(temp_spin);
+    forget_adopted(pulse_temp_spin);
     const int32_t type = worker->device_type.load();
     if (type == driver_type::cw) {
         cw_model_struct& m = worker->cw_model;
@@ -117,20 +130,27 @@ void laser_object::laser_temperature_butt_clicked()
 
 void laser_object::laser_voltage_butt_clicked()
 {
-    if (pulse_model_struct* m = live_pulse_model()) {
-        m->voltage_set = clamp_to(m->voltage_target, setpoint_wire::voltage());
-        send_command([m](char* b, uint32_t* l) { m->set_voltage(m->voltage_set, b, l); });
-    }
+    if (pulse_model_struct* m = live_pulse_model())
+        send_voltage(*m);
+}
+
+void laser_object::send_voltage(pulse_model_struct& m)
+{
+    forget_adopted(volt_spin);
+    m.voltage_set = clamp_to(m.voltage_target, setpoint_wire::voltage());
+    send_command([&m](char* b, uint32_t* l) { m.set_voltage(m.voltage_set, b, l); });
 }
 
 void laser_object::laser_frequency_butt_clicked()
 {
-    if (pulse_model_struct* m = live_pulse_model()) {
-        m->frequency_set = clamp_u16(m->frequency_set);
-        send_command([m](char* b, uint32_t* l) {
-            m->set_frequency(static_cast<float>(m->frequency_set), b, l);
-        });
-    }
+    if (pulse_model_struct* m = live_pulse_model())
+        send_rate(*m);
+}
+
+void laser_object::send_rate(pulse_model_struct& m)
+{
+    m.frequency_set = clamp_u16(m.frequency_set);
+    send_command([&m](char* b, uint32_t* l) { m.set_frequency(static_cast<float>(m.frequency_set), b, l); });
 }
 
 void laser_object::laser_pulse_width_butt_clicked()
@@ -206,36 +226,45 @@ void laser_object::laser_off()
     }
 }
 
+bool laser_object::shown_emission_on() const
+{
+    return live_pulse_model() ? ps_ns_on_off_butt->isChecked() : cw_on_off_button->isChecked();
+}
+
+// Called without a click (nothing toggled): the opposite of what is shown.
 void laser_object::laser_las_on_off_butt_clicked()
+{
+    switch_emission(!shown_emission_on());
+}
+
+// The record may be a reply ahead of the display, and replies arrive during
+// the waits between frames: neither changes what the operator asked for.
+void laser_object::switch_emission(bool on)
 {
     const int32_t type = worker->device_type.load();
     if (driver_type::is_cw_family(type)) {
         cw_model_struct& m = worker->cw_model;
-        const int8_t on = m.laser_on ? 0 : 1;
-        send_command([&m, on](char* b, uint32_t* l) { m.set_laser_on(on, b, l); });
-        m.laser_on = on != 0;
+        send_command([&m, on](char* b, uint32_t* l) { m.set_laser_on(on ? 1 : 0, b, l); });
+        m.laser_on = on;
     } else if (type == driver_type::power_dcdc) {
         dcdc_model_struct& m = worker->dcdc_model;
-        if (m.output_on) {
+        if (!on) {
             // Bring the current down before the output goes off.
             curr_spin->setValue(0.0);
-            m.current_target = static_cast<float>(curr_spin->value());
-            laser_current_butt_clicked();
+            forget_adopted(curr_spin);
+            m.current_set = clamp_to(static_cast<float>(curr_spin->value()), setpoint_wire::dcdc_current());
+            m.current_target = m.current_set;
+            send_command([&m](char* b, uint32_t* l) { m.set_current(m.current_set, b, l); });
         }
-        const int16_t on = m.output_on ? 0 : 1;
-        send_command([&m, on](char* b, uint32_t* l) { m.set_output_on(on, b, l); });
-        m.output_on = on != 0;
+        send_command([&m, on](char* b, uint32_t* l) { m.set_output_on(on ? 1 : 0, b, l); });
+        m.output_on = on;
     } else if (pulse_model_struct* m = live_pulse_model()) {
-        laser_frequency_butt_clicked();
-        if (!m->laser_on) {
-            laser_volt_on_off(true);
-            laser_voltage_butt_clicked();
-        } else {
-            laser_volt_on_off(false);
-        }
-        const int8_t on = m->laser_on ? 0 : 1;
-        send_command([m, on](char* b, uint32_t* l) { m->set_pulsed_laser_on(on, b, l); });
-        m->laser_on = on != 0;
+        send_rate(*m);
+        send_command([m, on](char* b, uint32_t* l) { m->set_voltage_on(on ? 1 : 0, b, l); });
+        if (on)
+            send_voltage(*m);
+        send_command([m, on](char* b, uint32_t* l) { m->set_pulsed_laser_on(on ? 1 : 0, b, l); });
+        m->laser_on = on;
     }
 }
 
@@ -264,10 +293,13 @@ void laser_object::freq_target_update(int arg1)
     }
 }
 
+// These three send on every change; a value the refresh loads is the
+// board's own and goes back to it never.
 void laser_object::pulse_width_target_update(double arg1)
 {
-    if (!driver_type::is_ns_family(worker->device_type.load()))
+    if (refreshing || !driver_type::is_ns_family(worker->device_type.load()))
         return;
+    forget_adopted(dura_spin);
     ns_model_struct& m = worker->ns_model;
     const double limit = m.mode == 2 ? ns_free_pulse_width_limit : ns_pulse_width_limit(m.frequency);
     if (arg1 >= limit) {
@@ -281,6 +313,9 @@ void laser_object::pulse_width_target_update(double arg1)
 
 void laser_object::pulse_gated_target_update(double arg1)
 {
+    if (refreshing)
+        return;
+    forget_adopted(pulse_gated_spin);
     if (pulse_model_struct* m = live_pulse_model())
         m->pulse_gated_set = clamp_u16(std::trunc(arg1));
     laser_pulse_gated_butt_clicked();
@@ -288,6 +323,9 @@ void laser_object::pulse_gated_target_update(double arg1)
 
 void laser_object::pulse_cutted_target_update(double arg1)
 {
+    if (refreshing)
+        return;
+    forget_adopted(pulse_cutted_spin);
     if (pulse_model_struct* m = live_pulse_model())
         m->pulse_cutted_set = clamp_u16(std::trunc(arg1));
     laser_pulse_cutted_butt_clicked();

@@ -56,8 +56,7 @@ void laser_object::dcdc_failure_display()
     set_visible_if_changed(fail_title, fault || warning);
     set_style_if_changed(curr_label, QLatin1String(warning ? view_text::red_label : view_text::black_label));
 
-    // The box opens by itself once per appearance of flags on this channel;
-    // the latch is set first because the modal box lets later ticks run.
+    // The box opens by itself once per appearance of flags on this channel.
     if (fault || warning) {
         if (!dcdc_warning_latch) {
             dcdc_warning_latch = true;
@@ -73,10 +72,21 @@ void laser_object::fail_detail_butt_clicked()
     if (worker->device_type.load() != driver_type::power_dcdc)
         return;
     const dcdc_model_struct& m = worker->dcdc_model;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("WARNING"),
-                    m.dcdc_flag_text(m.fault_flags | m.warning_flags), QMessageBox::Ok,
-                    panel_widget);
-    box.exec();
+    const QString text = m.dcdc_flag_text(m.fault_flags | m.warning_flags);
+    if (flag_box) {
+        flag_box->setText(text);
+        flag_box->raise();
+        return;
+    }
+    // Modal for the operator but not run in a local event loop: the refresh
+    // tick that opens it returns at once, so every channel keeps refreshing,
+    // and an emission sequence waiting between its frames is not held up.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("WARNING"), text,
+                                QMessageBox::Ok, panel_widget); // owned by panel_widget
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    flag_box = box;
+    box->show();
 }
 
 void laser_object::err_clr_butt_clicked()

@@ -12,11 +12,13 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 
 void laser_object::view_update()
 {
     if (!is_bound)
         return;
+    ++refreshing;
     const int32_t type = worker->device_type.load();
     if (driver_type::is_cw_family(type))
         view_cw(type);
@@ -28,6 +30,34 @@ void laser_object::view_update()
         view_ns(type);
     else
         view_no_device();
+    reload_adopted(); // after the ranges of this tick
+
+    --refreshing;
+}
+
+void laser_object::load_adopted(QDoubleSpinBox* spin, double value)
+{
+    forget_adopted(spin);
+    spin->setValue(value);
+    adopted_values.emplace_back(spin, value);
+}
+
+// A range that held a field's read-back value down (its limit came later,
+// or came before the value) lets it through once it allows more.
+void laser_object::reload_adopted()
+{
+    for (const auto& a : adopted_values) {
+        QDoubleSpinBox* spin = a.first;
+        if (std::clamp(spin_rounded(spin, a.second), spin->minimum(), spin->maximum()) != spin->value())
+            spin->setValue(a.second);
+    }
+}
+
+void laser_object::forget_adopted(QDoubleSpinBox* spin)
+{
+    adopted_values.erase(std::remove_if(adopted_values.begin(), adopted_values.end(),
+                                         [spin](const auto& a) { return a.first == spin; }),
+                          adopted_values.end());
 }
 
 void laser_object::view_no_device()
@@ -62,6 +92,7 @@ void laser_object::view_cw(int32_t type)
 
     // 3. One-time setup after a change of type.
     if (worker->type_changed) {
+        adopted_values.clear();
         emit curr_spin->valueChanged(curr_spin->value());
         emit temp_spin->valueChanged(temp_spin->value());
         curr_spin->setDecimals(1);
@@ -81,10 +112,10 @@ void laser_object::view_cw(int32_t type)
 
     // 4. One adopted set-point per tick.
     if (setpoint_sync[sync_slot::current] == sync_state::adopted) {
-        curr_spin->setValue(m.current_set);
+        load_adopted(curr_spin, m.current_set);
         setpoint_sync[sync_slot::current] = sync_state::idle;
     } else if (setpoint_sync[sync_slot::temperature] == sync_state::adopted) {
-        temp_spin->setValue(m.temp_set);
+        load_adopted(temp_spin, m.temp_set);
         setpoint_sync[sync_slot::temperature] = sync_state::idle;
     }
 

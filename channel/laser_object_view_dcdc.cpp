@@ -33,6 +33,7 @@ void laser_object::view_dcdc()
 
     // 3. One-time setup after a change of type.
     if (worker->type_changed) {
+        adopted_values.clear();
         curr_spin->setDecimals(1);
         emit curr_spin->valueChanged(curr_spin->value());
         worker->type_changed = false;
@@ -42,7 +43,7 @@ void laser_object::view_dcdc()
 
     // 4. Adoption of the stored current.
     if (setpoint_sync[sync_slot::current] == sync_state::adopted) {
-        curr_spin->setValue(m.current_set);
+        load_adopted(curr_spin, m.current_set);
         setpoint_sync[sync_slot::current] = sync_state::idle;
     }
 

@@ -23,8 +23,13 @@ const char* const top_rate = "50000";
 
 } // namespace
 
-void laser_object::setup_pulse_lists(const pulse_model_struct& m)
+void laser_object::setup_pulse_view(pulse_model_struct& m)
 {
+    // The fields' values become the new record's targets, so that switching
+    // on sends the voltage the field shows.
+    adopted_values.clear();
+    m.voltage_target = static_cast<float>(volt_spin->value());
+    m.temp_target = static_cast<float>(pulse_temp_spin->value());
     freq_combo->clear();
     for (int i = 0; i < frequency_list_size && m.frequency_list[i] != -1; ++i) {
         freq_combo->addItem(QString::number(m.frequency_list[i]));
@@ -48,20 +53,20 @@ void laser_object::adopt_pulse_setpoint(const pulse_model_struct& m, float volta
         return true;
     };
     if (take(sync_slot::voltage))
-        volt_spin->setValue(voltage_set);
+        load_adopted(volt_spin, voltage_set);
     else if (take(sync_slot::temperature))
-        pulse_temp_spin->setValue(m.temp_set);
+        load_adopted(pulse_temp_spin, m.temp_set);
     else if (take(sync_slot::rate))
         freq_combo->setCurrentText(QString::number(m.frequency_set));
     else if (has_pulse_width && take(sync_slot::pulse_width))
-        dura_spin->setValue(pulse_width);
+        load_adopted(dura_spin, pulse_width);
     else if (take(sync_slot::mode)) {
         if (m.mode >= 0 && m.mode < mode_name_count)
             mode_combo->setCurrentText(m.mode_names[m.mode]);
     } else if (take(sync_slot::gated))
-        pulse_gated_spin->setValue(m.pulse_gated_set);
+        load_adopted(pulse_gated_spin, m.pulse_gated_set);
     else if (take(sync_slot::cutted))
-        pulse_cutted_spin->setValue(m.pulse_cutted_set);
+        load_adopted(pulse_cutted_spin, m.pulse_cutted_set);
 }
 
 // Mode can change only while emission is off; voltage and temperature only while on.
@@ -122,7 +127,7 @@ void laser_object::view_ps()
 
     // 1.-2. Setup after a change of type, then one adopted set-point.
     if (worker->type_changed) {
-        setup_pulse_lists(m);
+        setup_pulse_view(m);
         worker->type_changed = false;
     }
     adopt_pulse_setpoint(m, m.voltage_set, false, 0.0f);
@@ -181,7 +186,7 @@ void laser_object::view_ns(int32_t type)
 
     // 1.-2. Setup after a change of type, then one adopted set-point.
     if (worker->type_changed) {
-        setup_pulse_lists(m);
+        setup_pulse_view(m);
         worker->type_changed = false;
     }
     adopt_pulse_setpoint(m, m.voltage_set, true, m.pulse_width);

@@ -67,6 +67,11 @@ void set_range_if_changed(QDoubleSpinBox* spin, double lo, double hi)
         spin->setRange(lo, hi);
 }
 
+double spin_rounded(const QDoubleSpinBox* spin, double v)
+{
+    return spin_round(v, spin->decimals());
+}
+
 int percent_of(double v, double lo, double hi)
 {
     const double span = hi - lo;

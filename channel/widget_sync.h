@@ -20,6 +20,9 @@ void set_checked_if_changed(QAbstractButton* button, bool checked);
 void set_decimals_if_changed(QDoubleSpinBox* spin, int decimals);
 // Compares with the limits as the spin box would round them.
 void set_range_if_changed(QDoubleSpinBox* spin, double lo, double hi);
+// v rounded to the spin box's decimals, as setValue rounds it before the
+// range holds it.
+double spin_rounded(const QDoubleSpinBox* spin, double v);
 
 // Integer part of 100 × (v − lo) / (hi − lo), held within 0..100; 0 when the
 // range is empty or reversed or any input is not finite.
