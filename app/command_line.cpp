@@ -35,6 +35,7 @@ command_line::command_line()
         "Ctrl+C or SIGTERM closes the window as its close button does. When outputs are\n"
         "still on, the window first asks whether to turn them off; a second Ctrl+C or\n"
         "SIGTERM answers Yes: the outputs are switched off, then settings are saved.\n"
+        "Exit code 1: settings.ini could not be written (the reason goes to standard error).\n"
         "Qt's own options (-platform, -style, -session, ...) are accepted."));
     // Qt's options come with one dash and a word: -platform offscreen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
