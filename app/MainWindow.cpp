@@ -8,11 +8,13 @@
 #include "serial_object.h"
 #include "settings_file.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QEvent>
 #include <QIcon>
 #include <QIntValidator>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QThread>
 
@@ -118,6 +120,8 @@ void MainWindow::create_channels()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    closing = true;
+    reconnect_timer.stop();
     ask_outputs_off(tr("quit"));
     for (const auto& laser : lasers)
         laser->worker->stop_polling();
@@ -127,6 +131,24 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (params_window)
         params_window->hide();
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::sl_termination_requested()
+{
+    if (closing && open_box) {
+        QAbstractButton* yes = open_box->button(QMessageBox::Yes);
+        (yes ? yes : open_box->button(QMessageBox::Ok))->click();
+        return;
+    }
+    close();
+}
+
+int MainWindow::ask(QMessageBox& box)
+{
+    open_box = &box;
+    const int answer = box.exec();
+    open_box.clear();
+    return answer;
 }
 
 void MainWindow::shut_down_threads()

@@ -6,6 +6,7 @@
 #include "stored_settings.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,7 @@
 
 class QCloseEvent;
 class QEvent;
+class QMessageBox;
 class QThread;
 class can_id_validator;
 class laser_object;
@@ -48,6 +50,8 @@ public:
     laser_object* channel(int index) const;
     // Frames received since start (the hidden frame counter `label`).
     qint64 received_frames() const { return rx_frame_count; }
+    // The close could not write settings.ini (the reason went to stderr and to the operator).
+    bool settings_save_failed() const { return save_failed; }
 
     // Swallows mouse-wheel turns on the channel inputs it is installed on, so a scroll
     // through the channel list never changes a set-point by accident.
@@ -82,6 +86,10 @@ public slots:
     void on_connect_button_2_clicked();
     void show_laser_conf_dialog_slot(int idx);
     void sl_laser_conf_dialog_is_hided();
+    // Ctrl+C or a termination request: closes the window as its close button
+    // does. While the close asks something (outputs off? settings not saved),
+    // a further request answers it: Yes, or OK.
+    void sl_termination_requested();
 
 private slots:
     void on_main_menu_butt_2_clicked();
@@ -110,6 +118,8 @@ private:
     void load_settings();
     void restore_mini_usb_mode();
     void save_settings();
+    // Shows a question or a report as a modal box that a termination request can answer.
+    int ask(QMessageBox& box);
 
     // channels (main_window_channels.cpp)
     void add_laser_channel(int can_id, QWidget* panel_widget);
@@ -153,6 +163,11 @@ private:
     // Enabled boxes as they were when mini USB mode was switched on.
     std::array<bool, channel_count> enabled_before_mini_usb{};
     bool threads_stopped = false;
+    // From the start of the close on: no reconnection, no late "connected" answer.
+    bool closing = false;
+    bool save_failed = false;
+    // The box ask() has open, if any.
+    QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
 };

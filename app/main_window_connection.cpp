@@ -84,6 +84,9 @@ void MainWindow::reconnect_timer_slot()
 void MainWindow::sl_serial_connected()
 {
     connection_pending = false;
+    // An answer to a request made before the close: the workers are stopped for good.
+    if (closing)
+        return;
     ui->connect_button_2->setCheckable(true);
     ui->connect_button_2->setChecked(true);
     ui->connect_button_2->setText(tr("Disconnect"));
@@ -131,7 +134,7 @@ void MainWindow::ask_outputs_off(const QString& action)
     QMessageBox box(QMessageBox::Question, tr("Confirmation"),
                     tr("Do you want to turn off outputs before") + QLatin1Char(' ') + action + QLatin1Char('?'),
                     QMessageBox::Yes | QMessageBox::No, this);
-    if (box.exec() != QMessageBox::Yes) {
+    if (ask(box) != QMessageBox::Yes) {
         qDebug() << "Yes was *not* clicked";
         return;
     }

@@ -4,6 +4,9 @@
 #include "main_window_form.h"
 #include "settings_file.h"
 
+#include <QDebug>
+#include <QMessageBox>
+
 void MainWindow::load_settings()
 {
     settings = std::make_unique<settings_file>();
@@ -41,5 +44,12 @@ void MainWindow::save_settings()
         s.rows[i].addr = channel_widget<QLineEdit>(QStringLiteral("addr"), i)->text();
     }
     s.mini_usb = ui->mini_usb_mode_checkbox->isChecked();
-    settings->save(s);
+    QString why;
+    save_failed = !settings->save(s, why);
+    if (!save_failed)
+        return;
+    const QString text = tr("Settings could not be saved to %1: %2").arg(settings->path(), why);
+    qWarning().noquote() << text;
+    QMessageBox box(QMessageBox::Warning, tr("Settings not saved"), text, QMessageBox::Ok, this);
+    ask(box);
 }

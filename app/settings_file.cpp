@@ -1,5 +1,10 @@
 #include "settings_file.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
 namespace {
 
 QString channel_suffix_for(int index)
@@ -23,11 +28,59 @@ QString valid_can_id(const QString& text)
     return ok && id >= 0 && id <= 255 ? QString::number(id) : QString();
 }
 
+bool is_hex_digit(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+// A text value that the INI reader gives back unchanged: quoted, backslash,
+// quote and control characters escaped, a leading '@' (the reader's type
+// marker) doubled. A hex escape runs on over hex digits, so a hex digit right
+// after one is escaped as well.
+QString quoted(const QString& text)
+{
+    QString out(QLatin1Char('"'));
+    if (text.startsWith(QLatin1Char('@')))
+        out += QLatin1Char('@');
+    bool after_hex_escape = false;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || (after_hex_escape && is_hex_digit(c))) {
+            out += QStringLiteral("\\x") + QString::number(c.unicode(), 16);
+            after_hex_escape = true;
+            continue;
+        }
+        after_hex_escape = false;
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    return out + QLatin1Char('"');
+}
+
+QString flag(bool on)
+{
+    return on ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// "group/key" and its value as a line of the group's section.
+void put(QString& section, const QString& key, const QString& value)
+{
+    section += key.section(QLatin1Char('/'), 1) + QLatin1Char('=') + value + QLatin1Char('\n');
+}
+
 } // namespace
 
 settings_file::settings_file(const QString& path)
     : store(path, QSettings::IniFormat)
 {
+    // Files of earlier versions escaped every non-ASCII character, so they read the same.
+    store.setIniCodec("UTF-8");
+}
+
+QString settings_file::path() const
+{
+    return QFileInfo(store.fileName()).absoluteFilePath();
 }
 
 QString settings_file::enabled_key(int index)
@@ -52,14 +105,38 @@ bool settings_file::load(stored_settings& s) const
         return false;
     s.port_name = store.value(QStringLiteral("serial/portname")).toString();
     s.port_speed = valid_port_speed(store.value(QStringLiteral("serial/portspeed")).toString());
+    if (!mini_usb() && s.port_speed == QLatin1String(stored_settings::mini_usb_port_speed))
+        s.port_speed = QLatin1String(stored_settings::default_port_speed);
     s.auto_connection = store.value(QStringLiteral("serial/connection_mode"), false).toBool();
     for (int i = 0; i < stored_settings::channel_count; ++i)
         s.rows[i].enabled = store.value(enabled_key(i), false).toBool();
     for (int i = 0; i < stored_settings::channel_count; ++i)
-        s.rows[i].name = store.value(name_key(i)).toString();
+        s.rows[i].name = text_value(name_key(i));
     for (int i = 0; i < stored_settings::channel_count; ++i)
         s.rows[i].addr = valid_can_id(store.value(addr_key(i)).toString());
     return true;
+}
+
+QString settings_file::text_value(const QString& key) const
+{
+    const QVariant value = store.value(key);
+    if (value.type() != QVariant::StringList)
+        return value.toString();
+    QFile file(store.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QString group = QLatin1Char('[') + key.section(QLatin1Char('/'), 0, 0) + QLatin1Char(']');
+    const QString name = key.section(QLatin1Char('/'), 1);
+    bool in_group = false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString& raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('[')))
+            in_group = line == group;
+        else if (in_group && line.section(QLatin1Char('='), 0, 0).trimmed() == name)
+            return line.section(QLatin1Char('='), 1).trimmed();
+    }
+    return QString();
 }
 
 bool settings_file::mini_usb() const
@@ -67,18 +144,30 @@ bool settings_file::mini_usb() const
     return store.value(QStringLiteral("device_conf/mini_usb"), false).toBool();
 }
 
-void settings_file::save(const stored_settings& s)
+bool settings_file::save(const stored_settings& s, QString& why)
 {
-    store.setValue(QStringLiteral("serial/portname"), s.port_name);
-    store.setValue(QStringLiteral("serial/portspeed"), s.port_speed);
-    store.setValue(QStringLiteral("serial/connection_mode"), s.auto_connection);
+    QString serial;
+    put(serial, QStringLiteral("serial/portname"), quoted(s.port_name));
+    put(serial, QStringLiteral("serial/portspeed"), quoted(s.port_speed));
+    put(serial, QStringLiteral("serial/connection_mode"), flag(s.auto_connection));
+    QString conf;
     for (int i = 0; i < stored_settings::channel_count; ++i)
-        store.setValue(enabled_key(i), s.rows[i].enabled);
+        put(conf, enabled_key(i), flag(s.rows[i].enabled));
     for (int i = 0; i < stored_settings::channel_count; ++i)
-        store.setValue(name_key(i), s.rows[i].name);
+        put(conf, name_key(i), quoted(s.rows[i].name));
     for (int i = 0; i < stored_settings::channel_count; ++i)
-        store.setValue(addr_key(i), s.rows[i].addr);
-    store.setValue(QStringLiteral("device_conf/mini_usb"), s.mini_usb);
-    store.setValue(QStringLiteral("settings/available"), 1);
-    store.sync();
+        put(conf, addr_key(i), quoted(s.rows[i].addr));
+    put(conf, QStringLiteral("device_conf/mini_usb"), flag(s.mini_usb));
+    const QString text = QStringLiteral("[serial]\n") + serial + QStringLiteral("\n[device_conf]\n") + conf
+        + QStringLiteral("\n[settings]\navailable=1\n");
+
+    QSaveFile file(path());
+    // As the settings library does it: in a folder that takes no new file, an
+    // existing writable file is rewritten in place.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+        why = file.errorString();
+        return false;
+    }
+    return true;
 }

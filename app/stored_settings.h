@@ -9,6 +9,8 @@ struct stored_settings
 {
     static constexpr int channel_count = 10;
     static constexpr const char* default_port_speed = "115200";
+    // A board on its own mini-USB cable talks at this rate; an adapter never does.
+    static constexpr const char* mini_usb_port_speed = "57600";
 
     struct channel_row
     {

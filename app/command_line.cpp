@@ -1,0 +1,76 @@
+#include "command_line.h"
+
+#include <QDir>
+
+namespace {
+
+const QCommandLineOption help_opt({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+const QCommandLineOption version_opt({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+const QCommandLineOption port_opt(
+    QStringLiteral("port"),
+    QStringLiteral("Offer NAME in the port list after the system's ports, shown as \"Virtual port\" NAME "
+                   "(a pseudo-terminal, a link, any port the system does not list); a relative path "
+                   "is taken from the working directory. Repeatable."),
+    QStringLiteral("NAME"));
+const QCommandLineOption frames_opt(
+    QStringLiteral("report-frames"),
+    QStringLiteral("At exit, print the number of received frames to standard error (diagnostics)."));
+
+// Options QGuiApplication and QApplication take themselves.
+const char* const qt_value_options[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                        "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
+                                        "display", "geometry", "style", "stylesheet", "qmljsdebugger"};
+const char* const qt_flag_options[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+} // namespace
+
+command_line::command_line()
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Corvane Studio: control program for laser-diode driver boards on a CAN bus,\n"
+        "reached through a USB-to-CAN serial adapter (SLCAN) or one board's mini-USB cable.\n"
+        "Settings are kept in settings.ini in the working directory.\n"
+        "Ctrl+C or SIGTERM closes the window as its close button does. When outputs are\n"
+        "still on, the window first asks whether to turn them off; a second Ctrl+C or\n"
+        "SIGTERM answers Yes: the outputs are switched off, then settings are saved.\n"
+        "Exit code 1: settings.ini could not be written (the reason goes to standard error).\n"
+        "Qt's own options (-platform, -style, -session, ...) are accepted."));
+    // Qt's options come with one dash and a word: -platform offscreen.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({help_opt, version_opt, port_opt, frames_opt});
+    for (const char* name : qt_value_options) {
+        QCommandLineOption opt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        opt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(opt);
+    }
+    for (const char* name : qt_flag_options) {
+        QCommandLineOption opt(QString::fromLatin1(name));
+        opt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(opt);
+    }
+}
+
+command_line::action command_line::parse(const QStringList& args)
+{
+    if (!parser.parse(args)) {
+        error_text = parser.errorText();
+        return fail;
+    }
+    if (parser.isSet(help_opt))
+        return show_help;
+    if (parser.isSet(version_opt))
+        return show_version;
+    if (!parser.positionalArguments().isEmpty()) {
+        error_text = QStringLiteral("unexpected argument ") + parser.positionalArguments().first();
+        return fail;
+    }
+    ports.clear();
+    for (const QString& name : parser.values(port_opt)) {
+        const bool relative_path = name.contains(QLatin1Char('/')) && QDir::isRelativePath(name);
+        ports << (relative_path ? QDir::cleanPath(QDir::current().absoluteFilePath(name)) : name);
+    }
+    report_frames = parser.isSet(frames_opt);
+    return run;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+// The program's command line. Parsed before the application object exists, so
+// that --help and --version work without a display; Qt's own options
+// (-platform, -style, -session from session restore, ...) are accepted and
+// left in the arguments for the application object to take.
+class command_line
+{
+public:
+    enum action { run, show_help, show_version, fail };
+
+    command_line();
+
+    // args[0] is the program. On `fail`, error() says why.
+    action parse(const QStringList& args);
+    // Needs an application object (the usage line names the program).
+    QString help_text() const { return parser.helpText(); }
+    QString error() const { return error_text; }
+
+    // --port names; a relative path is made absolute against the working
+    // directory (the serial library would look for it under /dev).
+    QStringList ports;
+    bool report_frames = false;
+
+private:
+    QCommandLineParser parser;
+    QString error_text;
+};
