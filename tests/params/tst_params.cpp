@@ -130,71 +130,61 @@ void tst_params::what_the_window_shows()
 // a value its command cannot carry (nothing sent, the accepted range shown).
 void tst_params::set_buttons()
 {
-    struct row { int32_t type; replies rs; const char* editor; double value; const char* button; const char* sent; };
+    struct row { int32_t type; replies rs; QString key; double value; QString sent; };
     const std::vector<row> rows = {
         // Current limits go x100 until a CW board has reported temperature limits, then x10.
-        {cw, {}, "cur_max_spin", 150.0, "cur_max_set_but", "25 00 00 00 00 00 3A 98"},
-        {cw, {{0xB7, 350}}, "cur_max_spin", 999999.9, "cur_max_set_but", "25 00 00 00 00 98 96 7F"},
-        {pcw, {{0xB7, 350}}, "cur_min_spin", -1000000.0, "cur_min_set_but", "26 00 00 00 FA 0A 1F 00"},
-        {cw, {}, "cur_min_spin", 1000000.1, "cur_min_set_but", "refused: -1000000.0 to 1000000.0"},
-        {cw, {}, "temp_max_spin", 35.0, "temp_max_set_but", "37 00 00 00 00 00 01 5E"},
-        {ns, {}, "temp_min_spin", -3276.8, "temp_min_set_but", "36 00 00 00 00 00 80 00"},
-        {ps, {}, "temp_max_spin", 3276.8, "temp_max_set_but", "refused: -3276.8 to 3276.7"},
+        {cw, {}, "cur_max", 150.0, "25:3A98"}, {cw, {{0xB7, 350}}, "cur_max", 999999.9, "25:98967F"},
+        {pcw, {{0xB7, 350}}, "cur_min", -1000000.0, "26:FA0A1F00"},
+        {cw, {}, "cur_min", 1000000.1, "refused: -1000000.0 to 1000000.0"},
+        {cw, {}, "temp_max", 35.0, "37:015E"}, {ns, {}, "temp_min", -3276.8, "36:8000"},
+        {ps, {}, "temp_max", 3276.8, "refused: -3276.8 to 3276.7"},
         // Precision CW temperature limits go x1000 into 16 bits.
-        {pcw, {}, "temp_max_spin", 65.5, "temp_max_set_but", "37 00 00 00 00 00 FF DC"},
-        {pcw, {}, "temp_min_spin", 12.3, "temp_min_set_but", "36 00 00 00 00 00 30 0C"},
-        {pcw, {}, "temp_max_spin", 80.0, "temp_max_set_but", "refused: 0.0 to 65.5"},
-        {pcw, {}, "temp_min_spin", -10.0, "temp_min_set_but", "refused: 0.0 to 65.5"},
-        {ns, {}, "vol_max_spin", 6553.5, "vol_max_set_but", "25 00 00 00 00 00 FF FF"},
-        {soa, {}, "vol_min_spin", 10.0, "vol_min_set_but", "26 00 00 00 00 00 00 64"},
-        {ps, {}, "vol_max_spin", 6553.6, "vol_max_set_but", "refused: 0.0 to 6553.5"},
-        {ps, {}, "vol_min_spin", -0.1, "vol_min_set_but", "refused: 0.0 to 6553.5"},
-        {ps, {}, "res_set_spin", 65535, "res_set_but", "16 00 00 00 00 00 FF FF"},
-        {cw, {}, "res_set_spin", 100000, "res_set_but", "refused: 0 to 65535"},
-        {cw, {}, "beta_set_spin", 3950, "bet_set_but", "15 00 00 00 00 00 0F 6E"},
-        {ns, {}, "beta_set_spin", -1, "bet_set_but", "refused: 0 to 65535"},
-        {ns, {}, "mon_set_spin", 0.35, "mon_set_but", "17 00 00 00 00 00 00 22"},
-        {cw, {}, "mon_set_spin", 655.36, "mon_set_but", "refused: 0.00 to 655.35"},
-        {pcw, {}, "max_tec_curr_spin", 2.5, "max_tec_curr_set_but", "33 00 00 00 00 00 00 19"},
-        {cw, {{0xB3, 50}}, "max_tec_curr_spin", 5.0, "max_tec_curr_set_but", "refused: 0.2 to 4.0"},
-        {cw, {{0xB3, 1}}, "max_tec_curr_spin", 1.5, "TEC_checkbox", "33 00 00 00 00 00 00 0F"},
-        {cw, {{0xB3, 20}}, "max_tec_curr_spin", 1.5, "TEC_checkbox", "33 00 00 00 00 00 00 01"},
-        {cw, {{0xB3, 50}, {0xB3, 1}}, "max_tec_curr_spin", 5.0, "TEC_checkbox", "refused: 0.2 to 4.0"},
-        {dcdc, {}, "can_set_spin", 200, "can_set_but", "51 00 00 00 00 00 00 C8"},
+        {pcw, {}, "temp_max", 65.5, "37:FFDC"}, {pcw, {}, "temp_min", 12.3, "36:300C"},
+        {pcw, {}, "temp_max", 80.0, "refused: 0.0 to 65.5"}, {pcw, {}, "temp_min", -10.0, "refused: 0.0 to 65.5"},
+        {ns, {}, "vol_max", 6553.5, "25:FFFF"}, {soa, {}, "vol_min", 10.0, "26:0064"},
+        {ps, {}, "vol_max", 6553.6, "refused: 0.0 to 6553.5"}, {ps, {}, "vol_min", -0.1, "refused: 0.0 to 6553.5"},
+        {ps, {}, "res", 65535, "16:FFFF"}, {cw, {}, "res", 100000, "refused: 0 to 65535"},
+        {cw, {}, "beta", 3950, "15:0F6E"}, {ns, {}, "beta", -1, "refused: 0 to 65535"},
+        {ns, {}, "mon", 0.35, "17:0022"}, {cw, {}, "mon", 655.36, "refused: 0.00 to 655.35"},
+        {pcw, {}, "max_tec_curr", 2.5, "33:0019"}, {cw, {{0xB3, 50}}, "max_tec_curr", 5.0, "refused: 0.2 to 4.0"},
+        // The TEC box: checking writes the editor's limit, unchecking 0.1 A.
+        {cw, {{0xB3, 1}}, "TEC", 1.5, "33:000F"}, {cw, {{0xB3, 20}}, "TEC", 1.5, "33:0001"},
+        {cw, {{0xB3, 50}, {0xB3, 1}}, "TEC", 5.0, "refused: 0.2 to 4.0"}, {dcdc, {}, "can", 200, "51:C8"},
         // Buttons that do not serve the board send nothing and say nothing.
-        {cw, {}, "vol_max_spin", 10, "vol_max_set_but", ""}, {ps, {}, "cur_max_spin", 10, "cur_max_set_but", ""},
-        {ns, {}, "max_tec_curr_spin", 1, "max_tec_curr_set_but", ""}, {dcdc, {}, "res_set_spin", 1, "res_set_but", ""},
-        {lost, {}, "can_set_spin", 7, "can_set_but", ""},
+        {cw, {}, "vol_max", 10, ""}, {ps, {}, "cur_max", 10, ""}, {ns, {}, "max_tec_curr", 1, ""},
+        {dcdc, {}, "res", 1, ""}, {lost, {}, "can", 7, ""},
     };
     QStringList faults;
     for (const row& r : rows) {
         bench b(r.type, r.rs);
-        b.spin(r.editor)->setValue(r.value);
-        const QString tag = QStringLiteral("type %1, %2 %3: ").arg(r.type).arg(r.editor).arg(r.value);
+        const bool tec = r.key == "TEC", named = QStringList{"res", "beta", "can", "mon"}.contains(r.key);
+        auto* editor = b.spin(qPrintable(tec ? "max_tec_curr_spin" : r.key + (named ? "_set_spin" : "_spin")));
+        const QString button = tec ? "TEC_checkbox" : (r.key == "beta" ? "bet" : r.key) + "_set_but";
+        editor->setValue(r.value);
+        const QString tag = QStringLiteral("type %1, %2 %3: ").arg(r.type).arg(r.key).arg(r.value);
         std::vector<bool> polling;
         connect(&b.window, &laser_params::sig_thread_serial_write, &b.window,
                 [&] { polling.push_back(b.worker().param_reading); });
         QElapsedTimer clock;
         clock.start();
-        b.get<QAbstractButton>(r.button)->click();
-        const auto check = [&](bool ok, const QString& what) { faults << (ok ? QStringList() : QStringList(tag + what)); };
+        b.get<QAbstractButton>(qPrintable(button))->click();
+        const auto check = [&](bool ok, const QString& what) { faults << (ok ? "" : tag + what); };
         check(b.worker().param_reading, "poll not resumed");
         QString sent;
         for (const QList<QVariant>& f : b.frames)
-            sent += f.at(0).toByteArray() + " ";
-        const QString refused = QString(r.sent).startsWith("refused: ") ? QString(r.sent).mid(9) : QString();
-        if (!refused.isEmpty()) {
+            sent += f.at(0).toByteArray();
+        if (r.sent.startsWith("refused: ")) {
             check(sent.isEmpty(), "sent " + sent);
-            check(b.message().contains(refused) && b.message().contains(b.spin(r.editor)->text()),
-                  "message: " + b.message());
+            check(b.message().contains(r.sent.mid(9)) && b.message().contains(editor->text()), "says " + b.message());
             continue;
         }
-        QString line = QStringLiteral("t0058%1\r ").arg(QString(r.sent).remove(' '));
-        check(sent == (*r.sent ? line.repeated(3) : ""), "sent " + sent);
+        const QString line = "t0058" + r.sent.section(':', 0, 0) + r.sent.section(':', 1).rightJustified(14, '0');
+        check(sent == (r.sent.isEmpty() ? "" : (line + '\r').repeated(3)), "sent " + sent);
         check(polling == std::vector<bool>(b.frames.size(), false), "poll ran");
-        check(clock.elapsed() >= (*r.sent ? 190 : 45), QStringLiteral("%1 ms").arg(clock.elapsed()));
+        check(clock.elapsed() >= (r.sent.isEmpty() ? 45 : 190), QStringLiteral("%1 ms").arg(clock.elapsed()));
         check(b.message().isEmpty(), b.message());
     }
+    faults.removeAll("");
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
 }
 
