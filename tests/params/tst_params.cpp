@@ -8,7 +8,6 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -84,7 +83,7 @@ private slots:
     void unsent_input_and_late_replies();
 };
 
-// After the replies and one refresh, the named widget shows `expected`.
+// After the replies and the next refresh, the named widget shows `expected`.
 void tst_params::what_the_window_shows()
 {
     struct row { int32_t type; replies rs; const char* widget; const char* expected; };
@@ -97,10 +96,10 @@ void tst_params::what_the_window_shows()
         {pcw, {{0xB6, -10000}}, "temp_min_spin", "-10.0"}, {ps, {{0xB6, -100}}, "temp_min_spin", "-10.0"},
         {ns, {{0xB7, 70000}}, "temp_max_spin", "7000.0"}, {ps, {{0xA5, 70000}}, "vol_max_spin", "7000.0"},
         {soa, {{0xA6, -5}}, "vol_min_spin", "-0.5"}, {ns, {{0xA6, 5}}, "vol_min_label", "0.5"},
-        {cw, {{0xA5, 1500}}, "cur_max_spin", "15.0"}, {cw, {{0xB7, 350}, {0xA5, 1500}}, "cur_max_spin", "150.0"},
+        {cw, {{0xA5, 1500}}, "cur_max_spin", "15.0"}, {cw, {{0xB7, 360}, {0xA5, 1500}}, "cur_max_spin", "150.0"},
         {pcw, {{0xB7, 350}, {0xA6, 1234}}, "cur_min_label", "12.3"}, {cw, {{0xA6, -20}}, "cur_min_spin", "-0.2"},
         {cw, {{0xA5, 2000000000}}, "cur_max_spin", "20000000.0"},
-        {cw, {{0xD1, 200}}, "can_set_spin", "200"}, {dcdc, {{0xD1, 17}}, "can_read_label", "17"},
+        {cw, {{0xD1, 200}, {0x95, 1}}, "can_set_spin", "200"}, {dcdc, {{0xD1, 17}}, "can_read_label", "17"},
         // TEC: checked from 0.15 A on; the editor then holds the board's limit.
         {cw, {{0xB3, 50}}, "max_tec_curr_spin", "5.0"}, {pcw, {{0xB3, 2}}, "TEC_checkbox", "checked"},
         {cw, {{0xB3, 1}}, "TEC_checkbox", "unchecked"}, {cw, {{0xB3, 1}}, "max_tec_curr_group", "hidden"},
@@ -115,11 +114,12 @@ void tst_params::what_the_window_shows()
     };
     QStringList faults;
     for (const row& r : rows) {
-        bench b(r.type, r.rs);
+        bench b(r.type, {});
         for (QDoubleSpinBox* s : b.window.findChildren<QDoubleSpinBox*>())
             s->setValue(1.0); // a value the refresh must replace, or leave alone
-        b.window.fill_editors();
-        b.window.view_update_timer_slot();
+        for (const auto& [code, value] : r.rs)
+            b.reply(code, value);
+        b.window.view_update_timer_slot(); // a changed field refills every editor
         if (b.shown(r.widget) != r.expected)
             faults << QStringLiteral("type %1, %2: %3").arg(r.type).arg(r.widget, b.shown(r.widget));
     }
@@ -176,6 +176,7 @@ void tst_params::set_buttons()
         if (r.sent.startsWith("refused: ")) {
             check(sent.isEmpty(), "sent " + sent);
             check(b.message().contains(r.sent.mid(9)) && b.message().contains(editor->text()), "says " + b.message());
+            check(!b.get<QCheckBox>("TEC_checkbox")->isChecked() || !tec, "TEC box left checked");
             continue;
         }
         const QString line = "t0058" + r.sent.section(':', 0, 0) + r.sent.section(':', 1).rightJustified(14, '0');
@@ -200,7 +201,10 @@ void tst_params::unsent_input_and_late_replies()
     b.window.view_update_timer_slot();
     QCOMPARE(QStringList({b.shown("cur_max_spin"), b.shown("res_set_spin")}), QStringList({"150.0", "10000"}));
 
-    // A late reply refilling the editor during the pause: the clicked value goes out.
+    b.spin("res_set_spin")->setValue(100000);
+    b.get<QAbstractButton>("res_set_but")->click();
+    QVERIFY(b.frames.isEmpty() && !b.message().isEmpty());
+    // A late reply refilling the editor during the pause: the clicked value goes out, the refusal goes.
     b.spin("res_set_spin")->setValue(12345);
     QTimer::singleShot(5, &b.window, [&] {
         b.reply(0x96, 999);
@@ -210,6 +214,7 @@ void tst_params::unsent_input_and_late_replies()
     QCOMPARE(b.frames.count(), 3);
     QCOMPARE(b.frames.at(0).at(0).toByteArray(), QByteArray("t00581600000000003039\r"));
     QCOMPARE(b.shown("res_set_spin"), QStringLiteral("999"));
+    QCOMPARE(b.message(), QString());
 
     // Closed during a write: the main window hands the channel back, and it stays handed back.
     QSignalSpy hidden(&b.window, &laser_params::sig_laser_conf_dialog_is_hided);

@@ -1,6 +1,5 @@
 #include "driver_decoder.h"
 #include "driver_state.h"
-#include "driver_type.h"
 
 #include <QtTest>
 
@@ -16,19 +15,8 @@ constexpr int32_t cw = 8, pcw = 10, ps = 7, ns = 6, soa = 13, dcdc = 11;
 constexpr float nan_value = std::numeric_limits<float>::quiet_NaN();
 constexpr float inf_value = std::numeric_limits<float>::infinity();
 
-// "12:FFCE": code 0x12, the value right-aligned in data bytes 1..7.
-QByteArray frame_line(const QString& id, const QString& want)
-{
-    const QString value = want.section(':', 1).rightJustified(14, '0');
-    return ("t" + id + "8" + want.section(':', 0, 0) + value + "\r").toLatin1();
-}
-
-struct encoder_row
-{
-    const char* what;
-    std::function<void(char*, uint32_t*)> encode;
-    const char* want;
-};
+// want "12:FFCE": code 0x12, the value right-aligned in data bytes 1..7.
+struct encoder_row { const char* what; std::function<void(char*, uint32_t*)> encode; QString want; };
 #define Q(rec, fn, want) {#rec "." #fn, [&](char* b, uint32_t* l) { rec.fn(b, l); }, want}
 #define S(rec, fn, v, want) {#rec "." #fn "(" #v ")", [&](char* b, uint32_t* l) { rec.fn(v, b, l); }, want}
 
@@ -41,7 +29,6 @@ struct board
     ps_model_struct& p = s.ps_model;
     ns_model_struct& n = s.ns_model;
     dcdc_model_struct& d = s.dcdc_model;
-
     void feed(uint32_t code, int32_t value)
     {
         // The board's CAN ID in byte 1; bytes 2 and 3 carry noise the decoder must not read.
@@ -51,14 +38,8 @@ struct board
     }
 };
 
-struct reply_row
-{
-    int32_t type;
-    std::vector<std::pair<uint32_t, int32_t>> replies; // code, value in bytes 4..7
-    const char* field;
-    std::function<double(board&)> read;
-    double want;
-};
+using replies = std::vector<std::pair<uint32_t, int32_t>>; // code, value in bytes 4..7
+struct reply_row { int32_t type; replies rs; const char* field; std::function<double(board&)> read; double want; };
 #define F(expr) #expr, [](board& b) { return double(b.expr); }
 
 } // namespace
@@ -149,10 +130,11 @@ void tst_protocol::encoders()
         std::memset(buf, '#', sizeof buf);
         uint32_t len = 0;
         r.encode(buf, &len);
-        const QByteArray got(buf, 23), want = frame_line("ABC", r.want) + '#';
-        if (len != 22 || got != want)
+        const QString want = "tABC8" + r.want.section(':', 0, 0) + r.want.section(':', 1).rightJustified(14, '0');
+        const QByteArray got(buf, 23);
+        if (len != 22 || got != want.toLatin1() + "\r#")
             faults << QString("%1: %2 (length %3), want %4")
-                          .arg(r.what, QString::fromLatin1(got), QString::number(len), QString::fromLatin1(want));
+                          .arg(r.what, QString::fromLatin1(got), QString::number(len), want);
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
 }
@@ -216,13 +198,23 @@ void tst_protocol::replies()
     for (const reply_row& r : rows) {
         board b;
         b.feed(0xD0, r.type);
-        for (const auto& [code, value] : r.replies)
+        for (const auto& [code, value] : r.rs)
             b.feed(code, value);
         if (r.read(b) != r.want)
             faults << QString("type %1, %2: %3, want %4")
                           .arg(r.type).arg(r.field).arg(r.read(b), 0, 'g', 9).arg(r.want, 0, 'g', 9);
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+
+    // A repeated report only keeps the board alive; idle slots stay idle.
+    board b;
+    b.feed(0xD0, ps);
+    b.s.alive = false;
+    b.sync = {};
+    for (const auto& [code, value] : {std::pair{0xD0u, ps}, {0xA4u, 1}, {0xB4u, 5}})
+        b.feed(code, value);
+    QVERIFY(b.s.alive);
+    QCOMPARE(b.sync, setpoint_sync_slots{});
 
     const dcdc_model_struct flags;
     QCOMPARE(flags.dcdc_flag_text(0x0205),
