@@ -11,7 +11,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -89,13 +88,13 @@ void tst_params::what_the_window_shows()
     struct row { int32_t type; replies rs; const char* widget; const char* expected; };
     const std::vector<row> rows = {
         {cw, {{0x96, 100000}}, "res_set_spin", "100000"}, {cw, {{0x96, 100000}}, "res_read_label", "100000"},
-        {ps, {{0x95, 70000}}, "beta_set_spin", "70000"}, {soa, {{0x95, -3}}, "beta_label", "-3"},
+        {ps, {{0x95, 70000}}, "beta_set_spin", "70000"}, {ns, {{0xA6, 5}}, "vol_min_label", "0.5"},
         {cw, {{0x97, 70000}}, "mon_set_spin", "700.00"}, {ns, {{0x97, 35}}, "mon_label", "0.35"},
-        {cw, {{0xB6, -100}}, "temp_min_spin", "-10.0"}, {cw, {{0xB6, -100}}, "temp_min_label", "-10.0"},
+        {cw, {{0xB6, -100}}, "temp_min_spin", "-10.0"},
         {pcw, {{0xB7, 80000}}, "temp_max_spin", "80.0"}, {pcw, {{0xB7, 35123}}, "temp_max_label", "35.1"},
         {pcw, {{0xB6, -10000}}, "temp_min_spin", "-10.0"}, {ps, {{0xB6, -100}}, "temp_min_spin", "-10.0"},
         {ns, {{0xB7, 70000}}, "temp_max_spin", "7000.0"}, {ps, {{0xA5, 70000}}, "vol_max_spin", "7000.0"},
-        {soa, {{0xA6, -5}}, "vol_min_spin", "-0.5"}, {ns, {{0xA6, 5}}, "vol_min_label", "0.5"},
+        {soa, {{0xA6, -5}}, "vol_min_spin", "-0.5"},
         {cw, {{0xA5, 1500}}, "cur_max_spin", "15.0"}, {cw, {{0xB7, 360}, {0xA5, 1500}}, "cur_max_spin", "150.0"},
         {pcw, {{0xB7, 350}, {0xA6, 1234}}, "cur_min_label", "12.3"}, {cw, {{0xA6, -20}}, "cur_min_spin", "-0.2"},
         {cw, {{0xA5, 2000000000}}, "cur_max_spin", "20000000.0"},
@@ -109,7 +108,7 @@ void tst_params::what_the_window_shows()
         // Rows shown per type.
         {pcw, {}, "cur_max_group", "shown"}, {ps, {}, "cur_min_group", "hidden"}, {ns, {}, "vol_max_group", "shown"},
         {cw, {}, "vol_min_group", "hidden"}, {dcdc, {}, "temp_max_group", "hidden"}, {soa, {}, "res_group", "shown"},
-        {ps, {}, "mon_group", "hidden"}, {cw, {}, "mon_group", "shown"}, {dcdc, {}, "can_group", "shown"},
+        {ps, {}, "mon_group", "hidden"}, {cw, {}, "mon_group", "shown"},
         {pcw, {}, "label_4", "Seed (Precision CW Type) parameters"}, {0, {}, "label_4", "Seed parameters"},
     };
     QStringList faults;
