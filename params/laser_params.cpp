@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLayout>
 #include <QTimer>
 
@@ -23,15 +24,56 @@ constexpr int repeats = 3;     // set commands are idempotent; repeats cover los
 constexpr float tec_threshold = 0.15f;  // A; a lower TEC current limit means "no TEC"
 constexpr float tec_off_current = 0.1f; // A; written when the operator unchecks the TEC box
 
-// Temperature limits travel in 16 bits: ×10 on most boards (up to 6553.5 °C),
-// ×1000 on a Precision CW board (up to 65.535 °C; the editor shows one
-// decimal, so 65.5 is the largest value it can hold without wrapping).
-constexpr double temp_limit_max = 6553.5;
-constexpr double precision_temp_limit_max = 65.5;
+// The entered values a SET command carries to the board unchanged, at the
+// editor's decimals. The editors themselves hold anything a 32-bit reply can
+// bring, so a value beyond these is refused rather than sent wrapped.
+struct carried_range
+{
+    double lo;
+    double hi;
+    int decimals;
+};
+
+// 16-bit fields: r25 and beta whole, responsivity ×100, voltage limits ×10,
+// all unsigned; temperature limits ×10 in two's complement.
+constexpr carried_range whole_16{0, 65535, 0};
+constexpr carried_range responsivity_16{0, 655.35, 2};
+constexpr carried_range voltage_16{0, 6553.5, 1};
+constexpr carried_range temperature_16{-3276.8, 3276.7, 1};
+// Precision CW temperature limits go ×1000 into an unsigned 16-bit field.
+constexpr carried_range precision_temperature_16{0, 65.5, 1};
+// Current limits have 32 bits, but reach the encoder as a float, which keeps
+// the tenths of a milliampere exact only up to about a million.
+constexpr carried_range current_limit{-1000000, 1000000, 1};
+// The field would take 6553.5 A; the TEC element's 4 A ceiling stays.
+constexpr carried_range tec_current{0.2, 4.0, 1};
+
+carried_range temperature_limit_range(int32_t type)
+{
+    return type == driver_type::precision_cw ? precision_temperature_16 : temperature_16;
+}
+
+// True when r carries entered; otherwise says in the window why nothing is sent.
+bool carried(Ui::laser_params& ui, const QLabel& caption, double entered, const carried_range& r)
+{
+    if (entered >= r.lo && entered <= r.hi)
+        return true;
+    const auto text = [&r](double v) { return QString::number(v, 'f', r.decimals); };
+    ui.set_refused_label->setText(QStringLiteral("%1 not sent: %2 is outside the accepted range %3 to %4.")
+                                      .arg(caption.text(), text(entered), text(r.lo), text(r.hi)));
+    ui.set_refused_label->show();
+    return false;
+}
 
 bool is_pulse_type(int32_t t)
 {
     return t == driver_type::ps || driver_type::is_ns_family(t);
+}
+
+// Types with thermistor, responsivity and temperature-limit commands.
+bool has_thermal_commands(int32_t t)
+{
+    return driver_type::is_cw_family(t) || is_pulse_type(t);
 }
 
 // Calls f with the record that holds the thermistor, responsivity and
@@ -105,6 +147,7 @@ laser_params::laser_params(QWidget* parent)
 {
     init_ui_resources(); // the window icon
     ui->setupUi(this);
+    ui->set_refused_label->hide();
     view_timer = new QTimer(this);
     view_timer->setInterval(refresh_interval_ms);
     connect(view_timer, &QTimer::timeout, this, &laser_params::view_update_timer_slot);
@@ -119,7 +162,6 @@ void laser_params::fill_editors()
         return;
     const laser_worker& w = *laser->worker;
     const int32_t t = w.device_type;
-    apply_editor_ranges(t);
 
     ui->can_set_spin->setValue(w.reported_can_id);
     if (driver_type::is_cw_family(t)) {
@@ -164,9 +206,6 @@ void laser_params::view_update_timer_slot()
     const int32_t t = w.device_type;
 
     ui->can_read_label->setText(fixed(w.reported_can_id, 0));
-    // The type may change while the window is open; the editors must not
-    // accept a value that the new type's frames cannot carry.
-    apply_editor_ranges(t);
     if (record_differs_from_shown(w))
         fill_editors();
     apply_layout(t);
@@ -176,33 +215,37 @@ void laser_params::view_update_timer_slot()
 
 void laser_params::on_res_set_but_clicked()
 {
-    const float v = truncated(ui->res_set_spin->value());
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        return with_family_record(w, [&](const auto& m) { m.set_thermistor_r25(v, buf, len); });
+    const double entered = ui->res_set_spin->value();
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        return has_thermal_commands(w.device_type) && carried(*ui, *ui->label_2, entered, whole_16)
+               && with_family_record(w, [&](const auto& m) { m.set_thermistor_r25(truncated(entered), buf, len); });
     });
 }
 
 void laser_params::on_bet_set_but_clicked()
 {
-    const float v = truncated(ui->beta_set_spin->value());
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        return with_family_record(w, [&](const auto& m) { m.set_thermistor_beta(v, buf, len); });
+    const double entered = ui->beta_set_spin->value();
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        return has_thermal_commands(w.device_type) && carried(*ui, *ui->label, entered, whole_16)
+               && with_family_record(w, [&](const auto& m) { m.set_thermistor_beta(truncated(entered), buf, len); });
     });
 }
 
 void laser_params::on_mon_set_but_clicked()
 {
-    const float v = static_cast<float>(ui->mon_set_spin->value());
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        return with_family_record(w, [&](const auto& m) { m.set_monitor_responsivity(v, buf, len); });
+    const double entered = ui->mon_set_spin->value();
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        const float v = static_cast<float>(entered);
+        return has_thermal_commands(w.device_type) && carried(*ui, *ui->label_3, entered, responsivity_16)
+               && with_family_record(w, [&](const auto& m) { m.set_monitor_responsivity(v, buf, len); });
     });
 }
 
 void laser_params::on_cur_max_set_but_clicked()
 {
     const double entered = ui->cur_max_spin->value();
-    send_sequence([entered](const laser_worker& w, char* buf, uint32_t* len) {
-        if (!driver_type::is_cw_family(w.device_type))
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_5, entered, current_limit))
             return false;
         w.cw_model.set_current_max(current_limit_argument(w, entered), buf, len);
         return true;
@@ -212,8 +255,8 @@ void laser_params::on_cur_max_set_but_clicked()
 void laser_params::on_cur_min_set_but_clicked()
 {
     const double entered = ui->cur_min_spin->value();
-    send_sequence([entered](const laser_worker& w, char* buf, uint32_t* len) {
-        if (!driver_type::is_cw_family(w.device_type))
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_6, entered, current_limit))
             return false;
         w.cw_model.set_current_min(current_limit_argument(w, entered), buf, len);
         return true;
@@ -222,40 +265,49 @@ void laser_params::on_cur_min_set_but_clicked()
 
 void laser_params::on_vol_max_set_but_clicked()
 {
-    const float v = static_cast<float>(ui->vol_max_spin->value());
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        return with_pulse_record(w, [&](const auto& m) { m.set_voltage_max(v, buf, len); });
+    const double entered = ui->vol_max_spin->value();
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        const float v = static_cast<float>(entered);
+        return is_pulse_type(w.device_type) && carried(*ui, *ui->label_7, entered, voltage_16)
+               && with_pulse_record(w, [&](const auto& m) { m.set_voltage_max(v, buf, len); });
     });
 }
 
 void laser_params::on_vol_min_set_but_clicked()
 {
-    const float v = static_cast<float>(ui->vol_min_spin->value());
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        return with_pulse_record(w, [&](const auto& m) { m.set_voltage_min(v, buf, len); });
+    const double entered = ui->vol_min_spin->value();
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        const float v = static_cast<float>(entered);
+        return is_pulse_type(w.device_type) && carried(*ui, *ui->label_8, entered, voltage_16)
+               && with_pulse_record(w, [&](const auto& m) { m.set_voltage_min(v, buf, len); });
     });
 }
 
 void laser_params::on_temp_max_set_but_clicked()
 {
     const double entered = ui->temp_max_spin->value();
-    send_sequence([entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        const int32_t t = w.device_type;
         const float v = temp_limit_argument(w, entered);
-        return with_family_record(w, [&](const auto& m) { m.set_temp_max(v, buf, len); });
+        return has_thermal_commands(t) && carried(*ui, *ui->label_10, entered, temperature_limit_range(t))
+               && with_family_record(w, [&](const auto& m) { m.set_temp_max(v, buf, len); });
     });
 }
 
 void laser_params::on_temp_min_set_but_clicked()
 {
     const double entered = ui->temp_min_spin->value();
-    send_sequence([entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        const int32_t t = w.device_type;
         const float v = temp_limit_argument(w, entered);
-        return with_family_record(w, [&](const auto& m) { m.set_temp_min(v, buf, len); });
+        return has_thermal_commands(t) && carried(*ui, *ui->label_9, entered, temperature_limit_range(t))
+               && with_family_record(w, [&](const auto& m) { m.set_temp_min(v, buf, len); });
     });
 }
 
 void laser_params::on_can_set_but_clicked()
 {
+    // The editor's 0..255 is exactly what the command's byte carries.
     const int32_t id = static_cast<int32_t>(ui->can_set_spin->value());
     send_sequence([id](const laser_worker& w, char* buf, uint32_t* len) {
         // A board that fell silent may be gone or replaced: do not rename it blindly.
@@ -268,11 +320,11 @@ void laser_params::on_can_set_but_clicked()
 
 void laser_params::on_max_tec_curr_set_but_clicked()
 {
-    const float v = static_cast<float>(ui->max_tec_curr_spin->value());
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        if (!driver_type::is_cw_family(w.device_type))
+    const double entered = ui->max_tec_curr_spin->value();
+    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_13, entered, tec_current))
             return false;
-        w.cw_model.set_max_tec_current(v, buf, len);
+        w.cw_model.set_max_tec_current(static_cast<float>(entered), buf, len);
         return true;
     });
 }
@@ -281,15 +333,20 @@ void laser_params::on_TEC_checkbox_clicked(bool checked)
 {
     // Unchecking writes a limit below the threshold by which fill_editors()
     // recognises a laser with TEC.
-    const float v = checked ? static_cast<float>(ui->max_tec_curr_spin->value()) : tec_off_current;
-    send_sequence([v](const laser_worker& w, char* buf, uint32_t* len) {
-        w.cw_model.set_max_tec_current(v, buf, len);
+    const double entered = ui->max_tec_curr_spin->value();
+    send_sequence([this, checked, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        if (checked && !carried(*ui, *ui->label_13, entered, tec_current)) {
+            ui->TEC_checkbox->setChecked(false); // nothing changed on the board
+            return false;
+        }
+        w.cw_model.set_max_tec_current(checked ? static_cast<float>(entered) : tec_off_current, buf, len);
         return true;
     });
 }
 
 void laser_params::closeEvent(QCloseEvent* event)
 {
+    ui->set_refused_label->hide();
     emit sig_laser_conf_dialog_is_hided();
     QMainWindow::closeEvent(event);
 }
@@ -301,6 +358,7 @@ void laser_params::send_sequence(const frame_encoder& encode)
     laser_object* const bound = laser;
     laser_worker* const worker = laser->worker;
 
+    ui->set_refused_label->hide(); // a refusal speaks of the previous SET only
     worker->param_reading = false;
     wait_ms(pause_ms);
 
@@ -330,18 +388,6 @@ void laser_params::fit_to_contents()
         const int h = column->totalHeightForWidth(width());
         if (h != height())
             resize(width(), h);
-    }
-}
-
-void laser_params::apply_editor_ranges(int32_t type)
-{
-    const double temp_max =
-        type == driver_type::precision_cw ? precision_temp_limit_max : temp_limit_max;
-    // Only on a change: setting a range rewrites the editor's text, which
-    // would disturb typing on every refresh.
-    for (QDoubleSpinBox* spin : {ui->temp_max_spin, ui->temp_min_spin}) {
-        if (spin->maximum() != temp_max)
-            spin->setMaximum(temp_max);
     }
 }
 

@@ -70,7 +70,6 @@ private:
     void send_sequence(const frame_encoder& encode);
 
     void fit_to_contents();
-    void apply_editor_ranges(int32_t type);
     void apply_layout(int32_t type);
     bool record_differs_from_shown(const laser_worker& w) const;
     void show_read_back(const laser_worker& w);
