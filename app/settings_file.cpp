@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QSet>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -158,8 +160,31 @@ bool settings_file::save(const stored_settings& s, QString& why)
     for (int i = 0; i < stored_settings::channel_count; ++i)
         put(conf, addr_key(i), quoted(s.rows[i].addr));
     put(conf, QStringLiteral("device_conf/mini_usb"), flag(s.mini_usb));
-    const QString text = QStringLiteral("[serial]\n") + serial + QStringLiteral("\n[device_conf]\n") + conf
-        + QStringLiteral("\n[settings]\navailable=1\n");
+    QString marker;
+    put(marker, QStringLiteral("settings/available"), QStringLiteral("1"));
+
+    // Keys the program does not write itself (a note by hand, a later
+    // version's) are kept, as text, in their groups.
+    QMap<QString, QString> sections{{QStringLiteral("serial"), serial},
+                                    {QStringLiteral("device_conf"), conf},
+                                    {QStringLiteral("settings"), marker}};
+    QSet<QString> ours{QStringLiteral("serial/portname"), QStringLiteral("serial/portspeed"),
+                       QStringLiteral("serial/connection_mode"), QStringLiteral("device_conf/mini_usb"),
+                       QStringLiteral("settings/available")};
+    for (int i = 0; i < stored_settings::channel_count; ++i)
+        ours << enabled_key(i) << name_key(i) << addr_key(i);
+    for (const QString& key : store.allKeys()) {
+        if (ours.contains(key))
+            continue;
+        const QString group = key.contains(QLatin1Char('/')) ? key.section(QLatin1Char('/'), 0, 0)
+                                                             : QStringLiteral("General");
+        put(sections[group], group + QLatin1Char('/') + key.section(QLatin1Char('/'), -1), quoted(text_value(key)));
+    }
+    QString text;
+    for (const QString& group : {QStringLiteral("serial"), QStringLiteral("device_conf"), QStringLiteral("settings")})
+        text += QLatin1Char('[') + group + QStringLiteral("]\n") + sections.take(group) + QLatin1Char('\n');
+    for (auto it = sections.cbegin(); it != sections.cend(); ++it)
+        text += QLatin1Char('[') + it.key() + QStringLiteral("]\n") + it.value() + QLatin1Char('\n');
 
     QSaveFile file(path());
     // As the settings library does it: in a folder that takes no new file, an

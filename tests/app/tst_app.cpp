@@ -63,7 +63,7 @@ void tst_app::settings_file_data()
                                << QStringList{"", "1", "0"} << "115200" << false;
     QTest::newRow("hand-written UTF-8, a comma in a name")
         << (marked + "[serial]\nconnection_mode=true\nportspeed=9600\n[device_conf]\nchannel_2_enabled=true\n"
-                     "edit_name=L\u00e4ser\nedit_name_2=a, b\naddr_2=12\nchannel_3_enabled=false\n").toUtf8()
+                     "edit_name=L\u00e4ser\nedit_name_2=a, b\naddr_2=12\nchannel_3_enabled=false\n[lab]\nnote=kept\n").toUtf8()
         << QStringList{"L\u00e4ser", "", "0", "a, b", "12", "1", "", "", "0"} << "9600" << true;
     QTest::newRow("earlier version, mini USB mode")
         << (marked + "[serial]\nportspeed=57600\n[device_conf]\nmini_usb=true\nedit_name=\\x00e4t\n"
@@ -119,6 +119,7 @@ void tst_app::settings_file()
     }
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray written = file.readAll();
+    QVERIFY(!content.contains("note=kept") || written.contains("[lab]\nnote=\"kept\"")); // a key of someone else's
     for (int i = 0; i < rows.size(); i += 3) // names are written as UTF-8
         QVERIFY2(rows[i].contains(QRegularExpression("[\"\\\\]")) || written.contains(rows[i].toUtf8()), qPrintable(rows[i]));
     MainWindow again;
