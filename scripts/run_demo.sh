@@ -40,7 +40,12 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 # Board type, CAN ID and channel name of the six simulated boards.
-boards=("cw:11:CW" "precision-cw:12:Precision CW" "ps:13:PS" "ns:14:NS" "soa-ns:15:SOA NS" "dcdc:16:Power DCDC")
+# TYPE:CANID:NAME:OPTIONS; the registers (rHH=RAW) are set-points the boards
+# remember from an earlier session, which the panels take over at connection.
+# (CW: on at 123.4 mA, TEC at 10.5 °C; Precision CW: 1234.57 mA (limit 2000 mA), 10.25 °C; PS: 50.0 V,
+# TEC at 12.0 °C; the lower temperature limits at 5 °C; NS, SOA NS: 35.0 V and 20.0 V; Power DCDC: 2.50 A, output off).
+boards=("cw:11:CW:r10=1,r11=1234,r21=1,r12=105,r36=50" "precision-cw:12:Precision CW:r10=1,r11=123457,r25=200000,r21=1,r12=102500,r36=5000"
+        "ps:13:PS:r18=500,r21=1,r12=120,r36=50" "ns:14:NS:r18=350" "soa-ns:15:SOA NS:r18=200" "dcdc:16:Power DCDC:r11=250")
 
 mkdir -p "$demo_dir"
 link="$demo_dir/dev/ttyCAN0" # the serial port library takes a path with /dev/ in it as is
@@ -56,7 +61,7 @@ link="$demo_dir/dev/ttyCAN0" # the serial port library takes a path with /dev/ i
     key_enabled="channel_${n}_enabled"; key_name="edit_name_$n"; key_addr="addr_$n"
     if [ "$n" -eq 1 ]; then key_enabled="channel_enabled"; key_name="edit_name"; key_addr="addr"; fi
     if [ "$n" -le "${#boards[@]}" ]; then
-      IFS=: read -r _type id name <<<"${boards[$((n - 1))]}"
+      IFS=: read -r _type id name _opts <<<"${boards[$((n - 1))]}"
       echo "$key_enabled=true"; echo "$key_name=$name"; echo "$key_addr=$id"
     else
       echo "$key_enabled=false"; echo "$key_name="; echo "$key_addr=1"
@@ -70,8 +75,8 @@ link="$demo_dir/dev/ttyCAN0" # the serial port library takes a path with /dev/ i
 
 sim_args=(--link "$link" --quiet)
 for b in "${boards[@]}"; do
-  IFS=: read -r type id _name <<<"$b"
-  sim_args+=(--board "$type:$id")
+  IFS=: read -r type id _name opts <<<"$b"
+  sim_args+=(--board "$type:$id${opts:+:$opts}")
 done
 
 "$simulator" "${sim_args[@]}" &

@@ -143,6 +143,14 @@ double sim_board::temperature_setpoint() const
     return register_value(0x12) / (type == type_precision_cw ? 10000.0 : 10.0);
 }
 
+void sim_board::settle()
+{
+    current = current_setpoint();
+    temperature = temperature_setpoint();
+    if (is_pulsed() && (register_value(0x22) || register_value(0x20)))
+        voltage = register_value(0x18) / 10.0;
+}
+
 void sim_board::advance(int64_t now_ms)
 {
     const double dt = last_ms < 0 ? 0.0 : double(now_ms - last_ms);

@@ -46,6 +46,10 @@ public:
     void set_fault_flags(int flags) { fault_flags = flags & 0xFF; }
     int fault_flag_word() const { return fault_flags; }
 
+    // Stores a raw register value as its set command would.
+    void set_register(int set_code, int32_t raw) { regs[set_code] = raw; }
+    // Readings at their set-points at once, as on a board that has been running.
+    void settle();
     // Raw value of a register as last set (by its set code), 0 if unknown.
     int32_t register_value(int set_code) const;
     // Present physical readings (mA or A, degrees C, V).

@@ -35,6 +35,13 @@ bool sim_config::parse_board(const QString& text, sim_board_setup& setup, QStrin
                 setup.input_voltage = kv[1].toDouble(&value_ok);
             else if (kv.size() == 2 && key == "faults")
                 setup.fault_flags = kv[1].toInt(&value_ok, 0);
+            else if (kv.size() == 2 && key.size() == 3 && key.startsWith('r')) {
+                bool code_ok = false;
+                const int code = key.mid(1).toInt(&code_ok, 16);
+                const int32_t raw = kv[1].toInt(&value_ok, 0);
+                value_ok = value_ok && code_ok && code > 0 && code < 0x80;
+                setup.registers.append({code, raw});
+            }
             if (!value_ok) {
                 error = QString("board \"%1\": bad option \"%2\"").arg(text, item);
                 return false;

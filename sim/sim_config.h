@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPair>
 #include <QString>
 
 // One board on the simulated bus.
@@ -11,6 +12,8 @@ struct sim_board_setup
     double output_voltage = 24.0; // Power DCDC only
     double input_voltage = 48.0;  // Power DCDC only
     int fault_flags = 0;          // Power DCDC only
+    // Registers as a board remembers them from an earlier session: set code, raw value.
+    QList<QPair<int, int32_t>> registers;
 };
 
 // Everything the simulated bus is started with.
@@ -24,7 +27,7 @@ struct sim_config
     QList<sim_board_setup> boards;
 
     // Parses "TYPE:CANID[:key=value,...]" (keys out, in, faults for a Power
-    // DCDC board). Returns false with a message in error on bad board text.
+    // DCDC board; rHH=RAW for any board: register of set code 0xHH). Returns false with a message in error on bad board text.
     static bool parse_board(const QString& text, sim_board_setup& setup, QString& error);
     // $TMPDIR/corvane-sim/dev/ttyCAN0 (the path must contain "/dev/" for the
     // serial port library to take it as it is).

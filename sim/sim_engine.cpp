@@ -64,6 +64,10 @@ sim_engine::sim_engine(const sim_config& conf, QObject* parent)
         slot.board.set_output_voltage(setup.output_voltage);
         slot.board.set_input_voltage(setup.input_voltage);
         slot.board.set_fault_flags(setup.fault_flags);
+        for (const auto& reg : setup.registers)
+            slot.board.set_register(reg.first, reg.second);
+        if (!setup.registers.isEmpty())
+            slot.board.settle();
         boards.push_back(slot);
     }
     if (config.link_path.isEmpty())
