@@ -84,6 +84,9 @@ void serial_object::sl_connect_serial()
             return;
         emit sig_write_to_port(adapter_open);
     }
+    // The last write may have met a lost device as well.
+    if (!port.isOpen())
+        return;
 
     qDebug() << "serial port is opened SUCCESSFULLY";
     emit sig_connected();
