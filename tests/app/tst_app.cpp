@@ -6,6 +6,10 @@
 #include "driver_type.h"
 #include "laser_object.h"
 
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QWheelEvent>
+
 namespace {
 
 template <class T = QLineEdit>
@@ -49,6 +53,7 @@ private slots:
     void command_line_options();
     void channel_panels_bind_their_own_widgets();
     void late_connected_answer_after_close();
+    void menu_pages_and_wheel_filter();
 };
 
 void tst_app::settings_file_data()
@@ -282,4 +287,38 @@ void tst_app::late_connected_answer_after_close()
 }
 
 QTEST_MAIN(tst_app)
+// Each menu button shows its page and alone takes the active look; a wheel
+// turn over a set-point input of a panel never changes it.
+void tst_app::menu_pages_and_wheel_filter()
+{
+    e2e::working_dir wd;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Ui::MainWindow* ui = w.form();
+    QPushButton* const menu[] = {ui->main_menu_butt, ui->main_menu_butt_2, ui->main_menu_butt_3};
+    for (int pick : {1, 2, 0, 2}) {
+        QTest::mouseClick(menu[pick], Qt::LeftButton);
+        QCOMPARE(ui->stackedWidget->currentIndex(), pick + 1);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY((menu[i]->styleSheet() == menu[pick]->styleSheet()) == (i == pick));
+    }
+    ui->scrollArea->setEnabled(true);
+    laser_object& panel = *w.channel(2);
+    panel.mode_combo->addItems({"a", "b", "c"});
+    panel.mode_combo->setCurrentIndex(1);
+    for (QWidget* input : std::initializer_list<QWidget*>{panel.curr_spin, panel.volt_spin, panel.mode_combo,
+                                                         panel.pulse_temp_spin}) {
+        const bool filtered = input != panel.pulse_temp_spin; // this one turns
+        input->setEnabled(true);
+        const QString before = input->property(qobject_cast<QComboBox*>(input) ? "currentIndex" : "value").toString();
+        const QPointF at(input->width() / 2.0, input->height() / 2.0);
+        QWheelEvent turn(at, input->mapToGlobal(at.toPoint()), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QApplication::sendEvent(input, &turn);
+        const QString after = input->property(qobject_cast<QComboBox*>(input) ? "currentIndex" : "value").toString();
+        QVERIFY2((after == before) == filtered, qPrintable(input->objectName()));
+    }
+}
+
 #include "tst_app.moc"
