@@ -13,12 +13,14 @@ void MainWindow::apply_system_configuration()
     laser_count = 0;
     for (const auto& laser : lasers) {
         laser->panel_widget->hide();
+        laser->enabled = false;
         laser->worker->poll_enabled.store(false);
     }
     for (int i = 0; i < channel_count; ++i) {
         if (channel_widget<QCheckBox>(QStringLiteral("dev_en"), i)->isChecked()) {
             lasers[i]->panel_widget->show();
             ++laser_count;
+            lasers[i]->enabled = true;
             lasers[i]->worker->poll_enabled.store(true);
         }
     }

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+struct channel_reading;
 class QAbstractButton;
 class QComboBox;
 class QDoubleSpinBox;
@@ -47,6 +48,8 @@ public:
     void view_update();
     // Switches the pulsed drivers' voltage on or off (emission toggle).
     void laser_volt_on_off(bool on);
+    // What the channel shows now, as a value (laser_object_reading.cpp).
+    channel_reading reading() const;
 
     laser_worker* worker = nullptr; // owned by worker_owner
     int32_t can_id = 0;
@@ -58,6 +61,7 @@ public:
     QPushButton* laser_tab_button = nullptr;
     QGroupBox* laser_group = nullptr;
     QString name;
+    bool enabled = false; // enabled in the applied system configuration
     QWidget* cw_curr_widget = nullptr;
     QWidget* cw_temp_widget = nullptr;
     QWidget* pulse_temp_widget = nullptr;
