@@ -81,6 +81,7 @@ MainWindow::~MainWindow()
 void MainWindow::start_serial_thread()
 {
     serial_thread = std::make_unique<QThread>();
+    serial_thread->setObjectName(QStringLiteral("serial")); // names the thread for tools such as top
     serial = std::make_unique<serial_object>();
     connect(serial_thread.get(), &QThread::started, serial.get(), &serial_object::sl_start_port_process);
     connect(this, &MainWindow::sig_connect_serial, serial.get(), &serial_object::sl_connect_serial);

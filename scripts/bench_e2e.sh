@@ -3,8 +3,12 @@
 # enabled, the program offscreen for MEASURE_S seconds (default 60), RUNS times
 # (default 3). Reports the program's CPU use (% of one core, median of the
 # runs), its peak resident memory, and whether every reply that the simulated
-# bus sent was received (the program's frame counter against the bus's count).
-# Limits: CPU <= 2 %, RSS <= 100 MB, no reply lost; exits 1 when one is missed.
+# bus sent was received (the program's frame counter against the bus's count),
+# and how often its threads were woken: voluntary context switches per second
+# of the GUI thread, the serial thread and the ten channel workers together.
+# Limits: CPU <= 1 %, GUI <= 50 and serial <= 150 wake-ups/s, RSS <= 100 MB,
+# no reply lost; exits 1 when one is missed. PROGRAM may name another build
+# of the program (to compare two versions on the same bus in the same run).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
@@ -19,12 +23,28 @@ fi
 cmake -S "$root" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build_dir" -j"${JOBS:-2}" --target corvane-studio corvane-bench-bus >/dev/null
 
-program="$build_dir/app/corvane-studio"
+program="${PROGRAM:-$build_dir/app/corvane-studio}"
 bus="$build_dir/bench/corvane-bench-bus"
 ticks_per_s="$(getconf CLK_TCK)"
 
 cpu_ticks() { # utime + stime of a process
   awk '{ print $14 + $15 }' "/proc/$1/stat"
+}
+
+# "gui serial workers": voluntary context switches of the three thread groups.
+# The GUI thread is the process's first; the others are named after their
+# QThread object ("serial") or class ("laser_worker").
+wakeups() {
+  local pid="$1" gui=0 serial=0 workers=0 t n c
+  for t in /proc/"$pid"/task/*; do
+    n="$(awk '/^voluntary_ctxt_switches:/ { print $2 }' "$t/status" 2>/dev/null)" || continue
+    c="$(cat "$t/comm" 2>/dev/null)" || continue
+    if [ "${t##*/}" = "$pid" ]; then gui=$((gui + n))
+    elif [ "$c" = "serial" ]; then serial=$((serial + n))
+    elif [ "$c" = "laser_worker" ]; then workers=$((workers + n))
+    fi
+  done
+  echo "$gui $serial $workers"
 }
 
 work="$(mktemp -d)"
@@ -39,6 +59,9 @@ cleanup() {
 trap cleanup EXIT
 
 cpu_results=()
+gui_results=()
+serial_results=()
+worker_results=()
 rss_results=()
 lost_any=0
 for run in $(seq 1 "$runs"); do
@@ -75,8 +98,10 @@ for run in $(seq 1 "$runs"); do
     exit 1
   fi
   t0="$(cpu_ticks "$app_pid")"
+  read -r g0 s0 w0 < <(wakeups "$app_pid")
   sleep "$measure_s"
   t1="$(cpu_ticks "$app_pid")"
+  read -r g1 s1 w1 < <(wakeups "$app_pid")
   rss_kb="$(awk '/^VmHWM:/ { print $2 }' "/proc/$app_pid/status")"
 
   # The bus goes silent after its serving time and then reports its count.
@@ -96,6 +121,9 @@ for run in $(seq 1 "$runs"); do
   cpu="$(awk -v a="$t0" -v b="$t1" -v hz="$ticks_per_s" -v s="$measure_s" \
     'BEGIN { printf "%.2f", (b - a) / hz / s * 100 }')"
   rss_mb="$(awk -v k="$rss_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+  per_s() { awk -v a="$1" -v b="$2" -v s="$measure_s" 'BEGIN { printf "%.0f", (b - a) / s }'; }
+  gui_w="$(per_s "$g0" "$g1")"; serial_w="$(per_s "$s0" "$s1")"; worker_w="$(per_s "$w0" "$w1")"
+  gui_results+=("$gui_w"); serial_results+=("$serial_w"); worker_results+=("$worker_w")
   cpu_results+=("$cpu")
   rss_results+=("$rss_mb")
   status="all received"
@@ -103,15 +131,22 @@ for run in $(seq 1 "$runs"); do
     status="LOST $((sent - received))"
     lost_any=1
   fi
-  echo "run $run: CPU ${cpu} % of one core, peak RSS ${rss_mb} MB, replies sent ${sent}, frames received ${received} (${status})"
+  echo "run $run: CPU ${cpu} % of one core, peak RSS ${rss_mb} MB, replies sent ${sent}, frames received ${received} (${status}), wake-ups/s GUI ${gui_w} serial ${serial_w} workers ${worker_w}"
 done
 
-median_cpu="$(printf '%s\n' "${cpu_results[@]}" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')"
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+median_cpu="$(median "${cpu_results[@]}")"
+median_gui="$(median "${gui_results[@]}")"
+median_serial="$(median "${serial_results[@]}")"
+median_workers="$(median "${worker_results[@]}")"
 max_rss="$(printf '%s\n' "${rss_results[@]}" | sort -g | tail -1)"
-echo "median CPU ${median_cpu} % of one core (limit 2 %), peak RSS ${max_rss} MB (limit 100 MB)"
+echo "median CPU ${median_cpu} % of one core (limit 1 %), peak RSS ${max_rss} MB (limit 100 MB)"
+echo "median wake-ups/s: GUI ${median_gui} (limit 50), serial ${median_serial} (limit 150), workers together ${median_workers}"
 
 fail=0
-awk -v c="$median_cpu" 'BEGIN { exit !(c <= 2.0) }' || { echo "bench_e2e: CPU above the limit"; fail=1; }
+awk -v c="$median_cpu" 'BEGIN { exit !(c <= 1.0) }' || { echo "bench_e2e: CPU above the limit"; fail=1; }
+[ "$median_gui" -le 50 ] || { echo "bench_e2e: GUI thread woken too often"; fail=1; }
+[ "$median_serial" -le 150 ] || { echo "bench_e2e: serial thread woken too often"; fail=1; }
 awk -v r="$max_rss" 'BEGIN { exit !(r <= 100.0) }' || { echo "bench_e2e: memory above the limit"; fail=1; }
 [ "$lost_any" -eq 0 ] || { echo "bench_e2e: replies were lost"; fail=1; }
 exit "$fail"
