@@ -90,7 +90,7 @@ void MainWindow::start_serial_thread()
     connect(serial.get(), &serial_object::sig_connected, this, &MainWindow::sl_serial_connected);
     connect(serial.get(), &serial_object::sig_disconnected, this, &MainWindow::sl_serial_disconnected);
     connect(serial.get(), &serial_object::sig_error, this, &MainWindow::sl_error);
-    connect(serial.get(), &serial_object::sig_serial_rx_can_message, this, &MainWindow::handle_rx_can_message);
+    connect(serial.get(), &serial_object::sig_serial_rx_can_batch, this, &MainWindow::handle_rx_can_batch);
     // The port has no parent, so it moves on its own.
     serial->moveToThread(serial_thread.get());
     serial->port.moveToThread(serial_thread.get());

@@ -75,6 +75,7 @@ signals:
 public slots:
     void laser_tab_button_click();
     void on_connect_button_clicked();
+    void handle_rx_can_batch(const serial_message_batch& frames);
     void handle_rx_can_message(const serial_message_struct& sm);
     void view_update_timer_slot();
     void reconnect_timer_slot();
@@ -170,4 +171,6 @@ private:
     QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
+    // The parameters window's frames are routed to the serial thread (once).
+    bool params_route_made = false;
 };

@@ -35,7 +35,10 @@ void MainWindow::add_laser_channel(int can_id, QWidget* panel_widget)
         input->installEventFilter(this);
     laser->alt_but_widget->hide();
 
-    connect(laser->worker, &laser_worker::thread_serial_write, serial.get(), &serial_object::sl_write_to_port);
+    // Straight into the serial thread's ring, in the emitting thread: no event per frame.
+    serial_object* port_owner = serial.get();
+    connect(laser->worker, &laser_worker::thread_serial_write, port_owner,
+            [port_owner](const QByteArray& line) { port_owner->queue_frame(line); }, Qt::DirectConnection);
     connect(laser->laser_tab_button, &QPushButton::clicked, this, &MainWindow::laser_tab_button_click);
     connect(laser.get(), &laser_object::show_conf_dialog_signal, this, &MainWindow::show_laser_conf_dialog_slot);
 
@@ -51,6 +54,12 @@ void MainWindow::laser_tab_button_click()
             return;
         }
     }
+}
+
+void MainWindow::handle_rx_can_batch(const serial_message_batch& frames)
+{
+    for (const serial_message_struct& sm : frames)
+        handle_rx_can_message(sm);
 }
 
 void MainWindow::handle_rx_can_message(const serial_message_struct& sm)
@@ -113,8 +122,12 @@ void MainWindow::show_laser_conf_dialog_slot(int idx)
         return;
     connect(params_window, &laser_params::sig_laser_conf_dialog_is_hided, this,
             &MainWindow::sl_laser_conf_dialog_is_hided, Qt::UniqueConnection);
-    connect(params_window, &laser_params::sig_thread_serial_write, serial.get(), &serial_object::sl_write_to_port,
-            Qt::UniqueConnection);
+    if (!params_route_made) {
+        serial_object* port_owner = serial.get();
+        connect(params_window, &laser_params::sig_thread_serial_write, port_owner,
+                [port_owner](const QByteArray& line) { port_owner->queue_frame(line); }, Qt::DirectConnection);
+        params_route_made = true;
+    }
     params_window->active = true;
 
     // While the window is open only its channel is polled, and only for its parameters.

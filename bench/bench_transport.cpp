@@ -84,9 +84,10 @@ double bench_serial_to_gui(int argc, char** argv)
     quint64 received = 0;
     QElapsedTimer timer;
     QObject gui;
-    QObject::connect(&serial, &serial_object::sig_serial_rx_can_message, &gui,
-                     [&](serial_message_struct sm) {
-                         received += sm.data[0] == 0x91;
+    QObject::connect(&serial, &serial_object::sig_serial_rx_can_batch, &gui,
+                     [&](const serial_message_batch& frames) {
+                         for (const serial_message_struct& sm : frames)
+                             received += sm.data[0] == 0x91;
                          if (received == total)
                              app.quit();
                      });

@@ -1,6 +1,7 @@
 #include "laser_worker.h"
 
 #include "driver_type.h"
+#include "pace_clock.h"
 
 #include <array>
 
@@ -9,6 +10,10 @@ namespace {
 constexpr int normal_pace_ms = 15;
 constexpr int mini_usb_pace_ms = 50;
 constexpr int pass_rest_ms = 300;
+// A wait on the pace grid ends at the first grid instant at least this much
+// short of the wait after now: a thread woken a little late for its instant
+// keeps its place on the grid instead of losing one pace.
+constexpr std::chrono::microseconds grid_slack{2000};
 
 // One step of a poll sequence: a get request, or a byte set command sent
 // with the value 1 (the TEC kept on by every monitoring pass).
@@ -138,6 +143,15 @@ bool laser_worker::sleep_ms(int ms)
     return !abort_requested.load();
 }
 
+bool laser_worker::sleep_on_grid(int ms, int pace_ms, std::chrono::microseconds slack)
+{
+    using namespace std::chrono;
+    const auto now = pace_clock::clock::now();
+    const auto until = pace_clock::next_slot(now + milliseconds(ms) - slack, milliseconds(pace_ms));
+    const auto wait = duration_cast<milliseconds>(until - now + microseconds(999));
+    return sleep_ms(int(wait.count()));
+}
+
 bool laser_worker::keep_looping()
 {
     // Announce the decision before reading running, so that start_polling
@@ -158,7 +172,7 @@ bool laser_worker::send_query(int pace_ms, Encode&& encode)
     uint32_t len = 0;
     encode(buf, &len);
     emit thread_serial_write(QByteArray(buf, static_cast<int>(len)));
-    return sleep_ms(pace_ms);
+    return sleep_on_grid(pace_ms, pace_ms, grid_slack);
 }
 
 namespace {
@@ -212,7 +226,8 @@ bool laser_worker::send_type_sequence(int pace_ms)
 
 void laser_worker::run()
 {
-    if (!sleep_ms(start_delay_ms)) {
+    const int first_pace = mini_usb_mode.load() ? mini_usb_pace_ms : normal_pace_ms;
+    if (!sleep_on_grid(start_delay_ms, first_pace, std::chrono::microseconds{0})) {
         exit_state.store(leaving);
         return;
     }
@@ -222,7 +237,7 @@ void laser_worker::run()
             if (!send_identification(pace))
                 break;
         }
-        if (!send_type_sequence(pace) || !sleep_ms(pass_rest_ms))
+        if (!send_type_sequence(pace) || !sleep_on_grid(pass_rest_ms, pace, grid_slack))
             break;
     }
     exit_state.store(leaving);

@@ -6,9 +6,10 @@
 #include <QSemaphore>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 
 // Polling thread of one channel: asks its board for identity and readings,
-// one query frame per pace interval. It never reads replies; the decoder
+// one query frame per pace interval, on a grid that all channels share. It never reads replies; the decoder
 // stores them into the driver_state this worker carries.
 class laser_worker : public QThread, public driver_state
 {
@@ -45,6 +46,10 @@ protected:
 private:
     // Sleeps ms unless stop_and_wait cuts it short; false when it did.
     bool sleep_ms(int ms);
+    // Sleeps at least ms (less slack) and up to the next instant of the pace
+    // grid that every channel shares, so that the frames of all channels
+    // fall due together and leave in one write.
+    bool sleep_on_grid(int ms, int pace_ms, std::chrono::microseconds slack);
     // Emits one frame built by encode(buf, &len), then sleeps one pace.
     template <typename Encode>
     bool send_query(int pace_ms, Encode&& encode);

@@ -10,6 +10,8 @@
 #include "wait_ms.h"
 
 #include <QCloseEvent>
+#include <QHideEvent>
+#include <QShowEvent>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLayout>
@@ -151,7 +153,18 @@ laser_params::laser_params(QWidget* parent)
     view_timer = new QTimer(this);
     view_timer->setInterval(refresh_interval_ms);
     connect(view_timer, &QTimer::timeout, this, &laser_params::view_update_timer_slot);
+}
+
+void laser_params::showEvent(QShowEvent* event)
+{
     view_timer->start();
+    QMainWindow::showEvent(event);
+}
+
+void laser_params::hideEvent(QHideEvent* event)
+{
+    view_timer->stop();
+    QMainWindow::hideEvent(event);
 }
 
 laser_params::~laser_params() = default;

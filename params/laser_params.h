@@ -8,6 +8,8 @@
 #include <memory>
 
 class QCloseEvent;
+class QHideEvent;
+class QShowEvent;
 class QTimer;
 class laser_object;
 class laser_worker;
@@ -59,6 +61,9 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The refresh timer runs only while the window is shown.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // Builds one frame for the bound worker's board into buf; returns false

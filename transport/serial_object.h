@@ -2,16 +2,24 @@
 
 #include "serial_conf_struct.h"
 #include "serial_message_struct.h"
+#include "tx_frame_queue.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 
 // Owns the serial port to the CAN adapter (or, in mini USB mode, straight to
 // one board). It lives in the serial thread; everything else reaches it by
 // queued signals, so every port call runs in that thread.
+//
+// Frames to the bus wait in a ring (queue_frame) and leave together on a
+// pace tick, one write for all channels whose frames fell due; received
+// frames go to the GUI thread in batches. While nothing is sent or received
+// the ticks stop and the thread sleeps until the next frame is queued.
 class serial_object : public QObject
 {
     Q_OBJECT
@@ -25,11 +33,16 @@ public:
     // Written by the GUI thread before it asks for a connection.
     std::atomic<bool> mini_usb_mode{false};
 
+    // Any thread: queues one frame line for the next pace tick. Lines queued
+    // by one thread leave in the order queued; none is dropped while the
+    // port is open.
+    void queue_frame(const QByteArray& line);
+
 signals:
     void sig_connected();
     void sig_disconnected();
     void sig_error(QString err);
-    void sig_serial_rx_can_message(serial_message_struct sm);
+    void sig_serial_rx_can_batch(serial_message_batch frames);
     void sig_write_to_port(QByteArray data);
 
 public slots:
@@ -48,6 +61,9 @@ public slots:
 private slots:
     void sl_handle_error(QSerialPort::SerialPortError error);
     void sl_read_from_port();
+    // One pace tick: writes the queued lines, hands on what was received,
+    // and plans the next tick or, after a quiet while, sleeps.
+    void sl_pump();
 
 private:
     void drop_port();
@@ -55,5 +71,20 @@ private:
     // (a device error closed it meanwhile).
     bool wait_written(int timeout_ms);
 
+    // Writes every line waiting in the ring in one write; false when none waited.
+    bool write_queued();
+    void post_received();
+    void discard_queued();
+
     bool write_route_made = false;
+    tx_frame_queue tx;
+    QByteArray tx_batch;            // reused for every write
+    serial_message_batch rx_batch;  // received since the last hand-over
+    QElapsedTimer since_rx_post;
+    QTimer pump_timer;
+    int quiet_ticks = 0;
+    // The pump sleeps: a producer that finds it so posts a tick.
+    std::atomic<bool> pump_asleep{true};
+    // Lines sent the slow way (ring full) and not yet written: later lines follow them.
+    std::atomic<int> overflow_pending{0};
 };

@@ -75,8 +75,8 @@ public:
         connect(&thread, &QThread::started, &serial, &serial_object::sl_start_port_process);
         connect(&serial, &serial_object::sig_connected, this, [this] { events << "connected"; });
         connect(&serial, &serial_object::sig_disconnected, this, [this] { events << "disconnected"; });
-        connect(&serial, &serial_object::sig_serial_rx_can_message, this,
-                [this](serial_message_struct sm) { records << sm; });
+        connect(&serial, &serial_object::sig_serial_rx_can_batch, this,
+                [this](const serial_message_batch& frames) { records << frames.toList(); });
         serial.moveToThread(&thread);
         serial.port.moveToThread(&thread);
         thread.start();
