@@ -157,6 +157,8 @@ laser_params::laser_params(QWidget* parent)
 
 void laser_params::showEvent(QShowEvent* event)
 {
+    // Shown with what the record holds now, then kept fresh.
+    view_update_timer_slot();
     view_timer->start();
     QMainWindow::showEvent(event);
 }

@@ -61,7 +61,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    // The refresh timer runs only while the window is shown.
+    // The refresh timer runs only while the window is shown: a hidden window
+    // would wake the GUI thread 25 times a second for nothing.
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
