@@ -71,15 +71,14 @@ void serial_object::sl_connect_serial()
         port.flush();
     if (!port.open(QIODevice::ReadWrite)) {
         qDebug() << "serial port open FAILED";
-        port.close();
+        drop_port();
         emit sig_disconnected();
         return;
     }
     port.flush();
     port.clear(QSerialPort::AllDirections);
     rx_buffer.clear();
-    // Lines queued while there was no port are stale, as a write to a closed port would have been dropped.
-    discard_queued();
+    port_open.store(true);
 
     if (!write_route_made) {
         connect(this, &serial_object::sig_write_to_port, this, &serial_object::sl_write_to_port);
@@ -176,6 +175,7 @@ bool serial_object::wait_written(int timeout_ms)
 
 void serial_object::drop_port()
 {
+    port_open.store(false);
     port.close();
     rx_buffer.clear();
     post_received(); // complete frames read before the loss still count
@@ -187,6 +187,8 @@ void serial_object::drop_port()
 
 void serial_object::queue_frame(const QByteArray& line)
 {
+    if (!port_open.load())
+        return; // as a write to a closed port: nothing goes out
     if (overflow_pending.load() == 0 && tx.push(line.constData(), line.size())) {
         if (pump_asleep.exchange(false))
             QMetaObject::invokeMethod(this, &serial_object::sl_pump, Qt::QueuedConnection);
@@ -230,7 +232,7 @@ void serial_object::post_received()
 void serial_object::sl_pump()
 {
     if (!port.isOpen()) {
-        // Nothing leaves without a port; a producer that queues again wakes this again.
+        // Lost between the queueing and this tick: nothing leaves without a port.
         pump_asleep.store(true);
         discard_queued();
         return;

@@ -35,7 +35,8 @@ public:
 
     // Any thread: queues one frame line for the next pace tick. Lines queued
     // by one thread leave in the order queued; none is dropped while the
-    // port is open.
+    // port is open, and a line queued while it is closed is dropped, as a
+    // write to a closed port would be.
     void queue_frame(const QByteArray& line);
 
 signals:
@@ -87,4 +88,6 @@ private:
     std::atomic<bool> pump_asleep{true};
     // Lines sent the slow way (ring full) and not yet written: later lines follow them.
     std::atomic<int> overflow_pending{0};
+    // Set from a successful open (the adapter start-up included) to the close.
+    std::atomic<bool> port_open{false};
 };

@@ -93,7 +93,8 @@ public:
         queue([this, conf] { serial.sl_serial_conf(conf); serial.sl_connect_serial(); });
     }
     void close() { queue([this] { serial.sl_disconnect_serial(); }); }
-    void write(const QByteArray& data) { queue([this, data] { serial.sl_write_to_port(data); }); }
+    // As the channels send: through the ring, from this thread.
+    void write(const QByteArray& data) { serial.queue_frame(data); }
     void shutdown() { QMetaObject::invokeMethod(&serial, &serial_object::sl_shutdown, Qt::BlockingQueuedConnection); }
     // Returns once the serial thread has handled all queued before, its reports delivered here.
     void sync()

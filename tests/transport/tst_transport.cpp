@@ -1,7 +1,14 @@
 // Transport layer: frame lines out, received lines in, and the serial worker
 // against the simulated adapter over a real pseudo-terminal.
 
+#include "pace_clock.h"
 #include "rx_line_cutter.h"
+#include "tx_frame_queue.h"
+
+#include <array>
+#include <memory>
+#include <thread>
+#include <vector>
 #include "serial_fixture.h"
 #include "sim_board.h"
 
@@ -22,6 +29,7 @@ private slots:
     void received_lines();
     void adapter_wire();
     void losing_the_port();
+    void frame_ring();
 };
 
 void tst_transport::received_lines()
@@ -94,13 +102,18 @@ void tst_transport::adapter_wire()
         for (int round = 1; round <= 2; ++round) {
             sim->clear_received_lines();
             w.open(link, mini_usb);
+            QTRY_COMPARE(w.events.size(), 2 * round - 1);
             w.write(ask);
             QTRY_COMPARE(w.records.size(), round);
             QCOMPARE(w.lines().last(), ps_on_9);
+            // Lines still waiting for their tick leave before the close command.
+            const QByteArray off = request(9, 0x22, 0);
+            w.write(off);
+            w.write(off);
             w.close();
             events << "connected" << "disconnected";
             QTRY_COMPARE(w.events, events);
-            QTRY_COMPARE(sim->received_lines(), adapter + QList<QByteArray>({ask, "C\r"}));
+            QTRY_COMPARE(sim->received_lines(), adapter + QList<QByteArray>({ask, off, off, "C\r"}));
         }
         // A second connect finds the port open: it fails and leaves the port closed.
         sim->clear_received_lines();
@@ -118,6 +131,7 @@ void tst_transport::adapter_wire()
 
         // At the end of the program what was queued leaves, without "C".
         w.open(link, mini_usb);
+        QTRY_COMPARE(w.events.size(), events.size() + 1);
         const QByteArray off = request(9, 0x22, 0);
         for (int k = 0; k < 3; ++k)
             w.write(off);
@@ -179,11 +193,66 @@ void tst_transport::losing_the_port()
         sim->clear_received_lines();
         w.records.clear();
         w.open(link, false);
+        QTRY_COMPARE(w.events.size(), r.events.size() + 1);
         w.write(request(1, 0xD0));
         QTRY_COMPARE(w.lines(), QList<QByteArray>{cw_on_1});
         QCOMPARE(sim->received_lines(), start_up + QList<QByteArray>{request(1, 0xD0)});
         QCOMPARE(w.events, r.events + QStringList{"connected"});
     }
+}
+
+
+// The ring between the channel threads and the serial thread: every line
+// once, each producer's lines in its order, a full ring refuses; and the
+// pace grid it is written on.
+void tst_transport::frame_ring()
+{
+    using namespace std::chrono;
+    const pace_clock::clock::time_point t0(milliseconds(15 * 1000));
+    const struct { microseconds at; microseconds offset; microseconds slot; } grid[] = {
+        {microseconds(0), microseconds(0), microseconds(0)},
+        {microseconds(1), microseconds(0), microseconds(15000)},
+        {microseconds(14999), microseconds(0), microseconds(15000)},
+        {microseconds(0), microseconds(3000), microseconds(3000)},
+        {microseconds(3001), microseconds(3000), microseconds(18000)},
+    };
+    for (const auto& g : grid)
+        QCOMPARE(pace_clock::next_slot(t0 + g.at, milliseconds(15), g.offset) - t0, pace_clock::clock::duration(g.slot));
+
+    auto ring = std::make_unique<tx_frame_queue>();
+    QByteArray out;
+    for (size_t i = 0; i < tx_frame_queue::capacity; ++i)
+        QVERIFY(ring->push("t", 1));
+    QVERIFY(!ring->push("t", 1));
+    QCOMPARE(ring->drain(out), int(tx_frame_queue::capacity));
+    QVERIFY(ring->empty() && !ring->push(QByteArray(33, 'x').constData(), 33));
+
+    constexpr int producers = 4, per_producer = 20000;
+    std::vector<std::thread> threads;
+    for (int p = 0; p < producers; ++p)
+        threads.emplace_back([&ring, p] {
+            for (int k = 0; k < per_producer; ++k) {
+                const QByteArray line = QByteArray::number(p) + ':' + QByteArray::number(k) + '\r';
+                while (!ring->push(line.constData(), line.size()))
+                    std::this_thread::yield();
+            }
+        });
+    std::array<int, producers> next{};
+    int taken = 0;
+    while (taken < producers * per_producer) {
+        out.clear();
+        ring->drain(out);
+        for (const QByteArray& line : out.split('\r')) {
+            if (line.isEmpty())
+                continue;
+            const int p = line.left(1).toInt();
+            QCOMPARE(line.mid(2).toInt(), next[size_t(p)]++);
+            ++taken;
+        }
+    }
+    for (auto& t : threads)
+        t.join();
+    QVERIFY(ring->empty());
 }
 
 QTEST_MAIN(tst_transport)
