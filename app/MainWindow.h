@@ -75,6 +75,7 @@ signals:
 public slots:
     void laser_tab_button_click();
     void on_connect_button_clicked();
+    // Decodes received frames in arrival order and shows the frame count.
     void handle_rx_can_batch(const serial_message_batch& frames);
     void handle_rx_can_message(const serial_message_struct& sm);
     void view_update_timer_slot();

@@ -60,12 +60,12 @@ void MainWindow::handle_rx_can_batch(const serial_message_batch& frames)
 {
     for (const serial_message_struct& sm : frames)
         handle_rx_can_message(sm);
+    ui->label->setText(QString::number(rx_frame_count));
 }
 
 void MainWindow::handle_rx_can_message(const serial_message_struct& sm)
 {
     ++rx_frame_count;
-    ui->label->setText(QString::number(rx_frame_count));
 
     const auto reply_id = static_cast<int32_t>(sm.data[reply_can_id_byte]);
     bool first_decoded = false;

@@ -173,7 +173,7 @@ void tst_app::replies_routed_by_data_byte_1()
             for (int i = 0; i < MainWindow::channel_count; ++i)
                 w.channel(i)->worker->device_type.store(0);
             // A device type reply: code, the sender's CAN ID, the type.
-            w.handle_rx_can_message({0, {0xD0, uint32_t(s.board_can_id), 0, 0, 0, 0, 0, uint32_t(driver_type::ps)}});
+            w.handle_rx_can_batch({{0, {0xD0, uint32_t(s.board_can_id), 0, 0, 0, 0, 0, uint32_t(driver_type::ps)}}});
             QString decoding;
             for (int i = 0; i < MainWindow::channel_count; ++i)
                 decoding += w.channel(i)->worker->device_type.load() == driver_type::ps ? '1' : '0';
