@@ -172,6 +172,4 @@ private:
     QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
-    // The parameters window's frames are routed to the serial thread (once).
-    bool params_route_made = false;
 };

@@ -12,6 +12,7 @@
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QThread>
 
 namespace {
 
@@ -35,10 +36,17 @@ void MainWindow::add_laser_channel(int can_id, QWidget* panel_widget)
         input->installEventFilter(this);
     laser->alt_but_widget->hide();
 
-    // Straight into the serial thread's ring, in the emitting thread: no event per frame.
+    // Polls come from the worker's own thread and wait in the ring for the shared tick, no
+    // event per frame. Operator commands come from the GUI thread and leave at once, each in
+    // a write of its own, so that their copies keep the spacing the panel gives them.
     serial_object* port_owner = serial.get();
-    connect(laser->worker, &laser_worker::thread_serial_write, port_owner,
-            [port_owner](const QByteArray& line) { port_owner->queue_frame(line); }, Qt::DirectConnection);
+    laser_worker* poller = laser->worker;
+    connect(poller, &laser_worker::thread_serial_write, port_owner, [port_owner, poller](const QByteArray& line) {
+        if (QThread::currentThread() == poller)
+            port_owner->queue_frame(line);
+        else
+            port_owner->write_soon(line);
+    }, Qt::DirectConnection);
     connect(laser->laser_tab_button, &QPushButton::clicked, this, &MainWindow::laser_tab_button_click);
     connect(laser.get(), &laser_object::show_conf_dialog_signal, this, &MainWindow::show_laser_conf_dialog_slot);
 
@@ -122,12 +130,8 @@ void MainWindow::show_laser_conf_dialog_slot(int idx)
         return;
     connect(params_window, &laser_params::sig_laser_conf_dialog_is_hided, this,
             &MainWindow::sl_laser_conf_dialog_is_hided, Qt::UniqueConnection);
-    if (!params_route_made) {
-        serial_object* port_owner = serial.get();
-        connect(params_window, &laser_params::sig_thread_serial_write, port_owner,
-                [port_owner](const QByteArray& line) { port_owner->queue_frame(line); }, Qt::DirectConnection);
-        params_route_made = true;
-    }
+    connect(params_window, &laser_params::sig_thread_serial_write, serial.get(), &serial_object::sl_write_to_port,
+            Qt::UniqueConnection);
     params_window->active = true;
 
     // While the window is open only its channel is polled, and only for its parameters.

@@ -204,6 +204,11 @@ void serial_object::queue_frame(const QByteArray& line)
     }, Qt::QueuedConnection);
 }
 
+void serial_object::write_soon(const QByteArray& line)
+{
+    QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
+}
+
 bool serial_object::write_queued()
 {
     tx_batch.clear();

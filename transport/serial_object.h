@@ -38,6 +38,9 @@ public:
     // port is open, and a line queued while it is closed is dropped, as a
     // write to a closed port would be.
     void queue_frame(const QByteArray& line);
+    // Any thread: writes one line as soon as the serial thread gets to it, in
+    // a write of its own, behind what was posted to it before.
+    void write_soon(const QByteArray& line);
 
 signals:
     void sig_connected();
