@@ -148,7 +148,10 @@ bool laser_worker::sleep_on_grid(int ms, int pace_ms, std::chrono::microseconds 
     using namespace std::chrono;
     const auto now = pace_clock::clock::now();
     const auto until = pace_clock::next_slot(now + milliseconds(ms) - slack, milliseconds(pace_ms));
-    const auto wait = duration_cast<milliseconds>(until - now + microseconds(999));
+    // The wait has whole milliseconds. Between frames it ends up to one early,
+    // which still makes the instant's tick of the serial thread; ending late
+    // would risk missing it. A wait without slack (the start delay) is never short.
+    const auto wait = slack.count() > 0 ? floor<milliseconds>(until - now) : ceil<milliseconds>(until - now);
     return sleep_ms(int(wait.count()));
 }
 

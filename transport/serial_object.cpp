@@ -191,7 +191,7 @@ void serial_object::queue_frame(const QByteArray& line)
         return; // as a write to a closed port: nothing goes out
     if (overflow_pending.load() == 0 && tx.push(line.constData(), line.size())) {
         if (pump_asleep.exchange(false))
-            QMetaObject::invokeMethod(this, &serial_object::sl_pump, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &serial_object::sl_wake_pump, Qt::QueuedConnection);
         return;
     }
     // The ring is full (the serial thread is held up) or the line is too
@@ -256,11 +256,24 @@ void serial_object::sl_pump()
         }
         pump_asleep.store(false);
     }
+    plan_tick(std::chrono::milliseconds(1));
+}
+
+void serial_object::sl_wake_pump()
+{
+    // The first line of a grid instant woke the thread; the others of that
+    // instant are on their way, and the tick just after it takes them all.
+    if (!pump_timer.isActive())
+        plan_tick(std::chrono::milliseconds(0));
+}
+
+void serial_object::plan_tick(std::chrono::milliseconds at_least)
+{
+    using namespace std::chrono;
     const auto period = mini_usb_mode.load(std::memory_order_relaxed) ? mini_usb_tick : normal_tick;
     const auto now = pace_clock::clock::now();
-    const auto next = pace_clock::next_slot(now + std::chrono::milliseconds(1), period, tick_offset);
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now + std::chrono::microseconds(999));
-    pump_timer.start(int(wait.count()));
+    const auto next = pace_clock::next_slot(now + at_least, period, tick_offset);
+    pump_timer.start(int(ceil<milliseconds>(next - now).count()));
 }
 
 void serial_object::sl_read_from_port()

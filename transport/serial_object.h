@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 
 // Owns the serial port to the CAN adapter (or, in mini USB mode, straight to
 // one board). It lives in the serial thread; everything else reaches it by
@@ -68,6 +69,8 @@ private slots:
     // One pace tick: writes the queued lines, hands on what was received,
     // and plans the next tick or, after a quiet while, sleeps.
     void sl_pump();
+    // A line was queued while the pump slept: plans the next tick.
+    void sl_wake_pump();
 
 private:
     void drop_port();
@@ -79,6 +82,8 @@ private:
     bool write_queued();
     void post_received();
     void discard_queued();
+    // Starts the timer for the first tick at least at_least from now.
+    void plan_tick(std::chrono::milliseconds at_least);
 
     bool write_route_made = false;
     tx_frame_queue tx;
