@@ -19,6 +19,8 @@ class QCloseEvent;
 class QEvent;
 class QMessageBox;
 class QThread;
+class bus_transport;
+class can_bus_object;
 class can_id_validator;
 class laser_object;
 class laser_params;
@@ -29,8 +31,8 @@ namespace Ui {
 class MainWindow;
 }
 
-// The main window: the form with its ten channel panels, the serial thread, the
-// channel controllers and three timers. It routes received frames to the
+// The main window: the form with its ten channel panels, the two transport
+// threads (serial adapter, CAN interface), the channel controllers and three timers. It routes received frames to the
 // channels, supervises the connection, applies the system configuration and
 // keeps settings.ini. The constructor runs its start-up steps in a fixed order.
 class MainWindow : public QMainWindow
@@ -68,7 +70,6 @@ public:
     int laser_count = 0;
 
 signals:
-    void sig_connect_serial();
     void sig_disconnect_serial();
     void sig_serial_conf(serial_conf_struct conf);
 
@@ -112,6 +113,7 @@ private:
     void dress_window();
     void attach_can_id_validator();
     void start_serial_thread();
+    void start_can_thread();
     void start_timers();
     void create_channels();
     void select_page(int page_index);
@@ -156,6 +158,11 @@ private:
     port_list ports;
     std::unique_ptr<QThread> serial_thread;
     std::unique_ptr<serial_object> serial;
+    std::unique_ptr<QThread> can_thread;
+    std::unique_ptr<can_bus_object> can_bus;
+    // The transport of the present or last connection: the CAN worker for a
+    // PLUGIN:INTERFACE port, the serial worker for any other.
+    bus_transport* transport = nullptr;
     std::array<std::unique_ptr<laser_object>, channel_count> lasers;
     QTimer view_update_timer;
     QTimer reconnect_timer;
