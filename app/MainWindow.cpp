@@ -216,6 +216,11 @@ int MainWindow::can_id_field(int index) const
     return channel_widget<QLineEdit>(QStringLiteral("addr"), index)->text().toInt(nullptr, 10);
 }
 
+quint64 MainWindow::refused_can_frames() const
+{
+    return can_bus ? can_bus->ignored_frames.load() : 0;
+}
+
 laser_object* MainWindow::channel(int index) const
 {
     return lasers.at(static_cast<size_t>(index)).get();

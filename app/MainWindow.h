@@ -52,6 +52,9 @@ public:
     laser_object* channel(int index) const;
     // Frames received since start (the hidden frame counter `label`).
     qint64 received_frames() const { return rx_frame_count; }
+    // Frames a CAN interface delivered that no board sends (extended, remote,
+    // error, short, flexible data rate): refused undecoded since start.
+    quint64 refused_can_frames() const;
     // The close could not write settings.ini (the reason went to stderr and to the operator).
     bool settings_save_failed() const { return save_failed; }
 

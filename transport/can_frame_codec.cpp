@@ -42,9 +42,14 @@ bool line_to_frame(const char* line, int len, QCanBusFrame& frame)
     serial_message_struct msg;
     if (len != rx_line_min_length || !scan_rx_line(line, len, msg))
         return false;
+    frame = record_to_frame(msg);
+    return true;
+}
+
+QCanBusFrame record_to_frame(const serial_message_struct& msg)
+{
     QByteArray payload(data_bytes, '\0');
     for (int k = 0; k < data_bytes; ++k)
         payload[k] = char(msg.data[k]);
-    frame = QCanBusFrame(msg.id, payload);
-    return true;
+    return QCanBusFrame(msg.id, payload);
 }
