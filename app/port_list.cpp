@@ -42,7 +42,13 @@ QList<port_list::entry> port_list::entries() const
         list.append({quoted(info.description(), info.portName()), info.portName()});
     const QStringList plugins = QCanBus::instance()->plugins();
     for (const QString& plugin : plugins) {
-        const QList<QCanBusDeviceInfo> interfaces = QCanBus::instance()->availableDevices(plugin);
+        if (unlisted_plugins.contains(plugin))
+            continue;
+        QString error;
+        const QList<QCanBusDeviceInfo> interfaces = QCanBus::instance()->availableDevices(plugin, &error);
+        // A plugin whose driver library is missing says so at every call: ask it once.
+        if (!error.isEmpty())
+            unlisted_plugins.append(plugin);
         for (const QCanBusDeviceInfo& info : interfaces)
             list.append({quoted(plugin_title(plugin), info.name()), can_port_name{plugin, info.name()}.text()});
     }

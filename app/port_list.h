@@ -33,4 +33,6 @@ public:
 
 private:
     QStringList extra;
+    // CAN plugins that could not list their interfaces (driver library missing).
+    mutable QStringList unlisted_plugins;
 };

@@ -79,7 +79,8 @@ void sim_can_bridge::leave()
     const bool was_on = on_bus.exchange(false);
     if (device) {
         device->disconnect(this);
-        device->disconnectDevice();
+        if (device->state() != QCanBusDevice::UnconnectedState)
+            device->disconnectDevice();
         device.release()->deleteLater();
     }
     if (was_on)

@@ -193,7 +193,8 @@ void can_bus_object::close_device()
         return;
     // It may be this device's own signal that brought us here.
     device->disconnect(this);
-    device->disconnectDevice();
+    if (device->state() != QCanBusDevice::UnconnectedState)
+        device->disconnectDevice();
     device.release()->deleteLater();
 }
 
