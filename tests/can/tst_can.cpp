@@ -39,6 +39,7 @@ class tst_can : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { serial_log::install(); }
     void conversions();
     void session_over_virtual_bus();
 };
@@ -123,16 +124,21 @@ void tst_can::session_over_virtual_bus()
     QVERIFY(host.waitForReadyRead(5000) && host.readAll().startsWith("corvane-sim: serving CAN bus"));
     QVERIFY(bus.start());
     laser_params params;
-    auto w = std::make_unique<MainWindow>(nullptr, QStringList{bus.bus});
+    auto w = std::make_unique<MainWindow>(nullptr, QStringList{"socketcan:nosuch0", bus.bus});
     w->params_window = &params;
     Ui::MainWindow* ui = w->form();
     QComboBox* ports = ui->serial_combo_box;
     QCOMPARE(ports->itemText(ports->count() - 1), "\"Virtual CAN\" " + bus.bus.mid(11));
+    // An interface the system does not have: refused, and said so.
+    ports->setCurrentIndex(ports->count() - 2);
+    ui->connect_button_2->click();
+    QTRY_VERIFY(serial_log::lines.contains("CAN interface ERROR: CAN interface nosuch0 not found"));
+    QVERIFY(!w->connected);
     ports->setCurrentIndex(ports->count() - 1);
     // Slot 7 names a board that is not there: only frames refused below could make it known.
     e2e::configure_channels(*w, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 9}});
-    ui->connect_button_2->click();
-    QTRY_VERIFY_WITH_TIMEOUT(w->connected, 5000);
+    // A click while the refused attempt is still unanswered is ignored: click until one goes.
+    QTRY_VERIFY_WITH_TIMEOUT(w->connected || (ui->connect_button_2->click(), false), 5000);
     for (int i = 0; i < 6; ++i)
         QTRY_COMPARE_WITH_TIMEOUT(w->channel(i)->laser_name_label->text(), driver_type::name(types[i]) + " Driver", 10000);
 
@@ -182,6 +188,11 @@ void tst_can::session_over_virtual_bus()
     int32_t value = 0;
     QVERIFY(bus.sim->board_register(1, 0x16, value) && value == 10000);
     params.close();
+    // Disconnect and connect again by hand.
+    ui->connect_button_2->click();
+    QTRY_VERIFY(!w->connected);
+    ui->connect_button_2->click();
+    QTRY_VERIFY(w->connected);
 
     // The bus's host leaves: disconnected. The bridge rejoins (hosting the bus now;
     // in one process the virtual bus works only from the thread that hosts it, so
