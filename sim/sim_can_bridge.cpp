@@ -29,6 +29,8 @@ sim_can_bridge::~sim_can_bridge()
 
 bool sim_can_bridge::start()
 {
+    if (adapter)
+        return true; // started already
     can_port_name name;
     if (!can_port_name::parse(bus_name, name)) {
         qWarning().noquote() << "corvane-sim: not a CAN bus (PLUGIN:INTERFACE):" << bus_name;

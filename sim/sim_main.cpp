@@ -50,7 +50,8 @@ const char* const help_text =
     "Every board answers frames sent to its CAN ID and to CAN ID 250.\n"
     "\n"
     "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 unplugs the port\n"
-    "for 2 s; SIGUSR2 sends a burst of garbage and malformed lines.\n"
+    "for 2 s; SIGUSR2 sends a burst of garbage and malformed lines. On a --bus,\n"
+    "unplugging takes the boards off the bus until the port is back.\n"
     "\n"
     "Commands on the --control FIFO, one per line:\n"
     "  unplug MS            unplug, come back after MS ms (-1: stay away)\n"
@@ -235,6 +236,10 @@ int main(int argc, char* argv[])
     }
 
     QObject::connect(&sim, &bus_simulator::plug_changed, &app, [&](bool plugged) {
+        if (bridge && plugged)
+            bridge->start();
+        else if (bridge)
+            bridge->stop();
         if (!parser.isSet(quiet_opt)) {
             out << "corvane-sim: " << (plugged ? "plugged in" : "unplugged") << "\n";
             out.flush();
