@@ -96,7 +96,6 @@ void MainWindow::start_serial_thread()
     serial->moveToThread(serial_thread.get());
     serial->port.moveToThread(serial_thread.get());
     serial_thread->start(QThread::InheritPriority);
-    transport = serial.get();
 }
 
 void MainWindow::start_can_thread()

@@ -19,7 +19,6 @@ class QCloseEvent;
 class QEvent;
 class QMessageBox;
 class QThread;
-class bus_transport;
 class can_bus_object;
 class can_id_validator;
 class laser_object;
@@ -163,9 +162,6 @@ private:
     std::unique_ptr<serial_object> serial;
     std::unique_ptr<QThread> can_thread;
     std::unique_ptr<can_bus_object> can_bus;
-    // The transport of the present or last connection: the CAN worker for a
-    // PLUGIN:INTERFACE port, the serial worker for any other.
-    bus_transport* transport = nullptr;
     std::array<std::unique_ptr<laser_object>, channel_count> lasers;
     QTimer view_update_timer;
     QTimer reconnect_timer;

@@ -46,12 +46,12 @@ void MainWindow::connection_attempt()
     serial_conf.stop_bits = QSerialPort::OneStop;
     serial_conf.flow_control = QSerialPort::NoFlowControl;
     serial->mini_usb_mode.store(ui->mini_usb_mode_checkbox->isChecked());
-    // A PLUGIN:INTERFACE name is a CAN interface; both workers take the settings.
+    // A PLUGIN:INTERFACE name is a CAN interface; both workers take the settings,
+    // the one for this kind of port connects.
     can_port_name can;
-    if (can_port_name::parse(serial_conf.port_name, can))
-        transport = can_bus.get();
-    else
-        transport = serial.get();
+    bus_transport* const transport = can_port_name::parse(serial_conf.port_name, can)
+                                         ? static_cast<bus_transport*>(can_bus.get())
+                                         : serial.get();
     emit sig_serial_conf(serial_conf);
     QMetaObject::invokeMethod(transport, &bus_transport::sl_connect_serial, Qt::QueuedConnection);
 }
