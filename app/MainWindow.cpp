@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "can_bus_object.h"
 #include "can_id_validator.h"
 #include "laser_object.h"
 #include "laser_params.h"
@@ -52,6 +53,7 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     ui->baudrate_edit_line->setValidator(new QIntValidator(this));
 
     create_channels();
+    start_can_thread();
     refresh_serial_ports();
 
     // Collapse every channel panel to its tab row.
@@ -84,7 +86,6 @@ void MainWindow::start_serial_thread()
     serial_thread->setObjectName(QStringLiteral("serial")); // names the thread for tools such as top
     serial = std::make_unique<serial_object>();
     connect(serial_thread.get(), &QThread::started, serial.get(), &serial_object::sl_start_port_process);
-    connect(this, &MainWindow::sig_connect_serial, serial.get(), &serial_object::sl_connect_serial);
     connect(this, &MainWindow::sig_serial_conf, serial.get(), &serial_object::sl_serial_conf);
     connect(this, &MainWindow::sig_disconnect_serial, serial.get(), &serial_object::sl_disconnect_serial);
     connect(serial.get(), &serial_object::sig_connected, this, &MainWindow::sl_serial_connected);
@@ -95,6 +96,34 @@ void MainWindow::start_serial_thread()
     serial->moveToThread(serial_thread.get());
     serial->port.moveToThread(serial_thread.get());
     serial_thread->start(QThread::InheritPriority);
+}
+
+void MainWindow::start_can_thread()
+{
+    can_thread = std::make_unique<QThread>();
+    can_thread->setObjectName(QStringLiteral("can"));
+    can_bus = std::make_unique<can_bus_object>();
+    can_bus_object* bus = can_bus.get();
+    connect(can_thread.get(), &QThread::started, bus, &can_bus_object::sl_start_port_process);
+    connect(this, &MainWindow::sig_serial_conf, bus, &can_bus_object::sl_serial_conf);
+    connect(this, &MainWindow::sig_disconnect_serial, bus, &can_bus_object::sl_disconnect_serial);
+    connect(bus, &can_bus_object::sig_connected, this, &MainWindow::sl_serial_connected);
+    connect(bus, &can_bus_object::sig_disconnected, this, &MainWindow::sl_serial_disconnected);
+    connect(bus, &can_bus_object::sig_error, this, &MainWindow::sl_error);
+    connect(bus, &can_bus_object::sig_serial_rx_can_batch, this, &MainWindow::handle_rx_can_batch);
+    // The channels send to both workers (add_laser_channel wired the serial one);
+    // only the one that is connected lets a frame out.
+    for (const auto& laser : lasers) {
+        laser_worker* poller = laser->worker;
+        connect(poller, &laser_worker::thread_serial_write, bus, [bus, poller](const QByteArray& line) {
+            if (QThread::currentThread() == poller)
+                bus->queue_frame(line);
+            else
+                bus->write_soon(line);
+        }, Qt::DirectConnection);
+    }
+    can_bus->moveToThread(can_thread.get());
+    can_thread->start(QThread::InheritPriority);
 }
 
 void MainWindow::start_timers()
@@ -169,6 +198,13 @@ void MainWindow::shut_down_threads()
     QMetaObject::invokeMethod(serial.get(), &serial_object::sl_shutdown, Qt::BlockingQueuedConnection);
     serial_thread->quit();
     serial_thread->wait();
+    if (can_bus) {
+        QMetaObject::invokeMethod(can_bus.get(), &can_bus_object::sl_shutdown, Qt::BlockingQueuedConnection);
+        can_thread->quit();
+        can_thread->wait();
+        disconnect(can_bus.get(), nullptr, this, nullptr);
+        can_bus.reset();
+    }
     // Its destructor reports a disconnection; nobody is listening any more.
     disconnect(serial.get(), nullptr, this, nullptr);
     serial.reset();
@@ -177,6 +213,11 @@ void MainWindow::shut_down_threads()
 int MainWindow::can_id_field(int index) const
 {
     return channel_widget<QLineEdit>(QStringLiteral("addr"), index)->text().toInt(nullptr, 10);
+}
+
+quint64 MainWindow::refused_can_frames() const
+{
+    return can_bus ? can_bus->ignored_frames.load() : 0;
 }
 
 laser_object* MainWindow::channel(int index) const

@@ -19,6 +19,7 @@ class QCloseEvent;
 class QEvent;
 class QMessageBox;
 class QThread;
+class can_bus_object;
 class can_id_validator;
 class laser_object;
 class laser_params;
@@ -29,8 +30,8 @@ namespace Ui {
 class MainWindow;
 }
 
-// The main window: the form with its ten channel panels, the serial thread, the
-// channel controllers and three timers. It routes received frames to the
+// The main window: the form with its ten channel panels, the two transport
+// threads (serial adapter, CAN interface), the channel controllers and three timers. It routes received frames to the
 // channels, supervises the connection, applies the system configuration and
 // keeps settings.ini. The constructor runs its start-up steps in a fixed order.
 class MainWindow : public QMainWindow
@@ -50,6 +51,9 @@ public:
     laser_object* channel(int index) const;
     // Frames received since start (the hidden frame counter `label`).
     qint64 received_frames() const { return rx_frame_count; }
+    // Frames a CAN interface delivered that no board sends (extended, remote,
+    // error, short, flexible data rate): refused undecoded since start.
+    quint64 refused_can_frames() const;
     // The close could not write settings.ini (the reason went to stderr and to the operator).
     bool settings_save_failed() const { return save_failed; }
 
@@ -68,7 +72,6 @@ public:
     int laser_count = 0;
 
 signals:
-    void sig_connect_serial();
     void sig_disconnect_serial();
     void sig_serial_conf(serial_conf_struct conf);
 
@@ -112,6 +115,7 @@ private:
     void dress_window();
     void attach_can_id_validator();
     void start_serial_thread();
+    void start_can_thread();
     void start_timers();
     void create_channels();
     void select_page(int page_index);
@@ -156,6 +160,8 @@ private:
     port_list ports;
     std::unique_ptr<QThread> serial_thread;
     std::unique_ptr<serial_object> serial;
+    std::unique_ptr<QThread> can_thread;
+    std::unique_ptr<can_bus_object> can_bus;
     std::array<std::unique_ptr<laser_object>, channel_count> lasers;
     QTimer view_update_timer;
     QTimer reconnect_timer;

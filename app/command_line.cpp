@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "can_port_name.h"
+
 #include <QDir>
 
 namespace {
@@ -12,7 +14,9 @@ const QCommandLineOption port_opt(
     QStringLiteral("port"),
     QStringLiteral("Offer NAME in the port list after the system's ports, shown as \"Virtual port\" NAME "
                    "(a pseudo-terminal, a link, any port the system does not list); a relative path "
-                   "is taken from the working directory. Repeatable."),
+                   "is taken from the working directory. PLUGIN:INTERFACE names a CAN interface "
+                   "(socketcan:can0, peakcan:usb0, virtualcan:can0, "
+                   "virtualcan:tcp://127.0.0.1:PORT/can0). Repeatable."),
     QStringLiteral("NAME"));
 const QCommandLineOption frames_opt(
     QStringLiteral("report-frames"),
@@ -30,7 +34,8 @@ command_line::command_line()
 {
     parser.setApplicationDescription(QStringLiteral(
         "Corvane Studio: control program for laser-diode driver boards on a CAN bus,\n"
-        "reached through a USB-to-CAN serial adapter (SLCAN) or one board's mini-USB cable.\n"
+        "reached through a USB-to-CAN serial adapter (SLCAN), a CAN interface of the system\n"
+        "(SocketCAN, PEAK, ... through Qt SerialBus) or one board's mini-USB cable.\n"
         "Settings are kept in settings.ini in the working directory.\n"
         "Ctrl+C or SIGTERM closes the window as its close button does. When outputs are\n"
         "still on, the window first asks whether to turn them off; a second Ctrl+C or\n"
@@ -68,7 +73,9 @@ command_line::action command_line::parse(const QStringList& args)
     }
     ports.clear();
     for (const QString& name : parser.values(port_opt)) {
-        const bool relative_path = name.contains(QLatin1Char('/')) && QDir::isRelativePath(name);
+        can_port_name can;
+        const bool relative_path = name.contains(QLatin1Char('/')) && QDir::isRelativePath(name)
+                                   && !can_port_name::parse(name, can);
         ports << (relative_path ? QDir::cleanPath(QDir::current().absoluteFilePath(name)) : name);
     }
     report_frames = parser.isSet(frames_opt);

@@ -2,7 +2,10 @@
 // the serial worker's answers and the outputs-off question.
 #include "MainWindow.h"
 
+#include "can_bus_object.h"
+#include "can_port_name.h"
 #include "laser_object.h"
+#include "laser_params.h"
 #include "main_window_form.h"
 #include "serial_object.h"
 #include "wait_ms.h"
@@ -43,8 +46,14 @@ void MainWindow::connection_attempt()
     serial_conf.stop_bits = QSerialPort::OneStop;
     serial_conf.flow_control = QSerialPort::NoFlowControl;
     serial->mini_usb_mode.store(ui->mini_usb_mode_checkbox->isChecked());
+    // A PLUGIN:INTERFACE name is a CAN interface; both workers take the settings,
+    // the one for this kind of port connects.
+    can_port_name can;
+    bus_transport* const transport = can_port_name::parse(serial_conf.port_name, can)
+                                         ? static_cast<bus_transport*>(can_bus.get())
+                                         : serial.get();
     emit sig_serial_conf(serial_conf);
-    emit sig_connect_serial();
+    QMetaObject::invokeMethod(transport, &bus_transport::sl_connect_serial, Qt::QueuedConnection);
 }
 
 void MainWindow::on_connect_button_2_clicked()
@@ -99,6 +108,11 @@ void MainWindow::sl_serial_connected()
     saved_port_speed = ui->baudrate_edit_line->text();
     device_heartbeat_timer.start(4000);
     ui->serial_combo_box->setEnabled(false);
+    // The parameters window's writes reach the serial worker (wired when it opens)
+    // and the CAN worker (wired here); the one not connected drops them.
+    if (params_window)
+        connect(params_window, &laser_params::sig_thread_serial_write, can_bus.get(), &can_bus_object::sl_write_to_port,
+                Qt::UniqueConnection);
     apply_system_configuration();
 }
 

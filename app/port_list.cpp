@@ -1,13 +1,30 @@
 #include "port_list.h"
 
+#include "can_port_name.h"
+
+#include <QCanBus>
 #include <QComboBox>
 #include <QSerialPortInfo>
+
+#include <algorithm>
 
 namespace {
 
 QString quoted(const QString& description, const QString& name)
 {
     return QLatin1Char('"') + description + QStringLiteral("\" ") + name;
+}
+
+QString plugin_title(const QString& plugin)
+{
+    static const QPair<const char*, const char*> titles[] = {
+        {"socketcan", "SocketCAN"}, {"peakcan", "PEAK"}, {"virtualcan", "Virtual CAN"},
+        {"passthrucan", "PassThru CAN"}, {"tinycan", "Tiny-CAN"}};
+    for (const auto& t : titles) {
+        if (plugin == QLatin1String(t.first))
+            return QLatin1String(t.second);
+    }
+    return plugin;
 }
 
 } // namespace
@@ -23,8 +40,28 @@ QList<port_list::entry> port_list::entries() const
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports)
         list.append({quoted(info.description(), info.portName()), info.portName()});
-    for (const QString& name : extra)
-        list.append({quoted(QStringLiteral("Virtual port"), name), name});
+    const QStringList plugins = QCanBus::instance()->plugins();
+    for (const QString& plugin : plugins) {
+        if (unlisted_plugins.contains(plugin))
+            continue;
+        QString error;
+        const QList<QCanBusDeviceInfo> interfaces = QCanBus::instance()->availableDevices(plugin, &error);
+        // A plugin whose driver library is missing says so at every call: ask it once.
+        if (!error.isEmpty())
+            unlisted_plugins.append(plugin);
+        for (const QCanBusDeviceInfo& info : interfaces)
+            list.append({quoted(plugin_title(plugin), info.name()), can_port_name{plugin, info.name()}.text()});
+    }
+    for (const QString& name : extra) {
+        const bool listed = std::any_of(list.begin(), list.end(), [&name](const entry& e) { return e.port_name == name; });
+        if (listed)
+            continue;
+        can_port_name can;
+        if (can_port_name::parse(name, can))
+            list.append({quoted(plugin_title(can.plugin), can.interface_name), name});
+        else
+            list.append({quoted(QStringLiteral("Virtual port"), name), name});
+    }
     return list;
 }
 

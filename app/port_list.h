@@ -7,9 +7,12 @@
 class QComboBox;
 
 // Fills the port selector: the ports the system reports, in its order, shown as
-// "<description>" <system name>, then the extra ports given on the command line
-// (pseudo-terminals, links, anything the system does not enumerate) shown as
-// "Virtual port" <name>. Item data is the name that opens the port.
+// "<description>" <system name>; then the CAN interfaces each Qt SerialBus
+// plugin reports, shown as "<plugin>" <interface> ("SocketCAN" can0) with
+// PLUGIN:INTERFACE as their name; then the extra ports given on the command
+// line that are not listed yet: PLUGIN:INTERFACE as a CAN interface, anything
+// else (pseudo-terminals, links) as "Virtual port" <name>. Item data is the
+// name that opens the port.
 class port_list
 {
 public:
@@ -30,4 +33,6 @@ public:
 
 private:
     QStringList extra;
+    // CAN plugins that could not list their interfaces (driver library missing).
+    mutable QStringList unlisted_plugins;
 };

@@ -31,15 +31,19 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # CPack puts the summary first and indents each line of this text below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Corvane Studio drives up to ten laser-diode driver boards (CW, pulsed and
-DC/DC types) through a USB-to-CAN serial adapter speaking SLCAN, or one board
-straight over its mini-USB cable. The package also holds corvane-sim, a
+DC/DC types) through a USB-to-CAN serial adapter speaking SLCAN, any CAN
+interface Qt SerialBus reaches (SocketCAN, PEAK, ...), or one board straight
+over its mini-USB cable. The package also holds corvane-sim, a
 simulated adapter with boards behind it, for use without hardware.")
 find_program(CORVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
+# The CAN plugins are loaded at run time: no library dependency names them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5serialbus5-plugins (>= 5.15)")
 if(CORVANE_DPKG_SHLIBDEPS)
   # Library packages and versions as the binaries actually need them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5widgets5 (>= 5.15), libqt5serialport5 (>= 5.15), libqt5gui5 (>= 5.15), libqt5core5a (>= 5.15)")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt5widgets5 (>= 5.15), libqt5serialport5 (>= 5.15), "
+         "libqt5serialbus5 (>= 5.15), libqt5gui5 (>= 5.15), libqt5core5a (>= 5.15)")
 endif()
 
 include(CPack)

@@ -6,10 +6,23 @@
 # The program runs in its own demo working directory (build/demo by default,
 # DEMO_DIR to change it) with a generated settings.ini, so an operator's own
 # settings.ini is never touched. Closing the window stops the simulator.
+#
+# --bus virtualcan (first argument) puts the boards on Qt's virtual CAN bus
+# (virtualcan:can0) instead of a simulated serial adapter; the program then
+# connects through its CAN transport. Other arguments go to the program.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 demo_dir="${DEMO_DIR:-$build_dir/demo}"
+
+bus=""
+if [ "${1:-}" = "--bus" ]; then
+  case "${2:-}" in
+    virtualcan) bus="virtualcan:can0" ;;
+    *) echo "run_demo: --bus takes virtualcan" >&2; exit 2 ;;
+  esac
+  shift 2
+fi
 
 bash "$root/scripts/install_deps.sh"
 
@@ -49,10 +62,11 @@ boards=("cw:11:CW:r10=1,r11=1234,r21=1,r12=105,r36=50" "precision-cw:12:Precisio
 
 mkdir -p "$demo_dir"
 link="$demo_dir/dev/ttyCAN0" # the serial port library takes a path with /dev/ in it as is
+port="${bus:-$link}"
 
 {
   echo "[serial]"
-  echo "portname=$link"
+  echo "portname=$port"
   echo "portspeed=115200"
   echo "connection_mode=true"
   echo
@@ -73,13 +87,18 @@ link="$demo_dir/dev/ttyCAN0" # the serial port library takes a path with /dev/ i
   echo "available=1"
 } >"$demo_dir/settings.ini"
 
-sim_args=(--link "$link" --quiet)
+sim_args=(--link "$link")
+if [ -n "$bus" ]; then
+  # The simulator opens the virtual bus first and so hosts it.
+  sim_args+=(--bus "$bus")
+fi
 for b in "${boards[@]}"; do
   IFS=: read -r type id _name opts <<<"$b"
   sim_args+=(--board "$type:$id${opts:+:$opts}")
 done
 
-"$simulator" "${sim_args[@]}" &
+sim_log="$demo_dir/corvane-sim.log"
+QT_LOGGING_RULES="qt.canbus*=false" "$simulator" "${sim_args[@]}" >"$sim_log" 2>&1 &
 sim_pid=$!
 stop_simulator() {
   kill "$sim_pid" 2>/dev/null || true
@@ -88,16 +107,16 @@ stop_simulator() {
 trap stop_simulator EXIT
 
 for _ in $(seq 1 50); do
-  [ -e "$link" ] && break
+  grep -q "serving" "$sim_log" && break
   if ! kill -0 "$sim_pid" 2>/dev/null; then
     echo "run_demo: the simulator did not start" >&2
     exit 1
   fi
   sleep 0.1
 done
-echo "run_demo: simulated bus on $link with ${#boards[@]} boards; settings in $demo_dir/settings.ini"
+echo "run_demo: simulated bus on $port with ${#boards[@]} boards; settings in $demo_dir/settings.ini"
 
 cd "$demo_dir"
 status=0
-"${runner[@]}" "$program" --port "$link" "$@" || status=$?
+"${runner[@]}" "$program" --port "$port" "$@" || status=$?
 exit "$status"

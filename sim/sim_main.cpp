@@ -2,9 +2,11 @@
 
 #include "bus_simulator.h"
 #include "sim_board.h"
+#include "sim_can_bridge.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -29,7 +31,10 @@ void on_signal(int sig)
 
 const char* const help_text =
     "Simulates a USB-to-CAN adapter speaking SLCAN with driver boards behind it,\n"
-    "on a pseudo-terminal published at --link.\n"
+    "on a pseudo-terminal published at --link; with --bus PLUGIN:INTERFACE the same\n"
+    "boards sit on a CAN bus of Qt SerialBus instead (virtualcan:can0, or a private\n"
+    "virtual bus virtualcan:tcp://127.0.0.1:PORT/can0). On the virtual bus the first\n"
+    "process to open it hosts it: start the simulator first.\n"
     "\n"
     "Board types for --board TYPE:CANID[:out=V,in=V,faults=N,rHH=RAW]:\n"
     "  cw            CW driver (type code 8)\n"
@@ -45,7 +50,8 @@ const char* const help_text =
     "Every board answers frames sent to its CAN ID and to CAN ID 250.\n"
     "\n"
     "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 unplugs the port\n"
-    "for 2 s; SIGUSR2 sends a burst of garbage and malformed lines.\n"
+    "for 2 s; SIGUSR2 sends a burst of garbage and malformed lines. On a --bus,\n"
+    "unplugging takes the boards off the bus until the port is back.\n"
     "\n"
     "Commands on the --control FIFO, one per line:\n"
     "  unplug MS            unplug, come back after MS ms (-1: stay away)\n"
@@ -107,13 +113,19 @@ int main(int argc, char* argv[])
     const QCommandLineOption stamp_opt("timestamps", "Append a 4-digit adapter timestamp to each frame line.");
     const QCommandLineOption control_opt("control", "Create a FIFO at path and read commands from it.", "path");
     const QCommandLineOption quiet_opt("quiet", "Print nothing but errors.");
-    parser.addOptions({link_opt, board_opt, direct_opt, settle_opt, stamp_opt, control_opt, quiet_opt});
+    const QCommandLineOption bus_opt("bus", "Put the boards on this CAN bus (PLUGIN:INTERFACE) instead of a "
+                                            "serial port; the adapter's port is then private.", "bus");
+    parser.addOptions({link_opt, board_opt, direct_opt, settle_opt, stamp_opt, control_opt, quiet_opt, bus_opt});
     parser.process(app);
 
     QTextStream err(stderr);
     QTextStream out(stdout);
     bus_simulator sim;
+    const QString bus = parser.value(bus_opt);
     sim.config.link_path = parser.value(link_opt);
+    // On a bus the adapter's port is only the bridge's way to the boards.
+    if (!bus.isEmpty() && !parser.isSet(link_opt))
+        sim.config.link_path = QDir::temp().filePath(QString("corvane-sim-bus-%1/dev/ttyBUS").arg(app.applicationPid()));
     sim.config.direct_mode = parser.isSet(direct_opt);
     sim.config.settle_ms = parser.value(settle_opt).toInt();
     sim.config.timestamps = parser.isSet(stamp_opt);
@@ -129,6 +141,10 @@ int main(int argc, char* argv[])
     }
     if (sim.config.boards.isEmpty()) {
         err << "corvane-sim: no --board given (try --board cw:1)\n";
+        return 2;
+    }
+    if (!bus.isEmpty() && sim.config.direct_mode) {
+        err << "corvane-sim: --direct and --bus exclude each other\n";
         return 2;
     }
     if (sim.config.direct_mode && sim.config.boards.size() > 1) {
@@ -166,6 +182,12 @@ int main(int argc, char* argv[])
         err << "corvane-sim: " << sim.last_error() << "\n";
         return 1;
     }
+    std::unique_ptr<sim_can_bridge> bridge;
+    if (!bus.isEmpty()) {
+        bridge = std::make_unique<sim_can_bridge>(sim.link_path(), bus);
+        if (!bridge->start())
+            return 1;
+    }
 
     // The FIFO stays open for writing here too, so that a writer closing it
     // does not leave a permanent end-of-file.
@@ -202,8 +224,11 @@ int main(int argc, char* argv[])
     }
 
     if (!parser.isSet(quiet_opt)) {
-        out << "corvane-sim: serving " << sim.link_path() << " (" << sim.slave_name() << "), "
-            << (sim.config.direct_mode ? "direct" : "adapter") << " mode, boards:";
+        if (bridge)
+            out << "corvane-sim: serving CAN bus " << bus << ", boards:";
+        else
+            out << "corvane-sim: serving " << sim.link_path() << " (" << sim.slave_name() << "), "
+                << (sim.config.direct_mode ? "direct" : "adapter") << " mode, boards:";
         for (const sim_board_setup& b : sim.config.boards)
             out << " " << sim_board::type_name(b.type_code) << ":" << b.can_id;
         out << "\n";
@@ -211,6 +236,10 @@ int main(int argc, char* argv[])
     }
 
     QObject::connect(&sim, &bus_simulator::plug_changed, &app, [&](bool plugged) {
+        if (bridge && plugged)
+            bridge->start();
+        else if (bridge)
+            bridge->stop();
         if (!parser.isSet(quiet_opt)) {
             out << "corvane-sim: " << (plugged ? "plugged in" : "unplugged") << "\n";
             out.flush();
@@ -218,6 +247,7 @@ int main(int argc, char* argv[])
     });
 
     const int rc = app.exec();
+    bridge.reset();
     sim.stop();
     control_notifier.reset();
     if (control_fd >= 0) {

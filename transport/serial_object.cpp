@@ -29,7 +29,7 @@ constexpr int quiet_ticks_before_sleep = 4;
 } // namespace
 
 serial_object::serial_object(QObject* parent)
-    : QObject(parent)
+    : bus_transport(parent)
 {
     qRegisterMetaType<serial_message_struct>("serial_message_struct");
     qRegisterMetaType<serial_message_batch>("serial_message_batch");

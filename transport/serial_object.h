@@ -1,11 +1,9 @@
 #pragma once
 
-#include "serial_conf_struct.h"
-#include "serial_message_struct.h"
+#include "bus_transport.h"
 #include "tx_frame_queue.h"
 
 #include <QByteArray>
-#include <QObject>
 #include <QSerialPort>
 #include <QElapsedTimer>
 #include <QString>
@@ -21,7 +19,7 @@
 // pace tick, one write for all channels whose frames fell due; received
 // frames go to the GUI thread in batches. While nothing is sent or received
 // the ticks stop and the thread sleeps until the next frame is queued.
-class serial_object : public QObject
+class serial_object : public bus_transport
 {
     Q_OBJECT
 
@@ -38,30 +36,26 @@ public:
     // by one thread leave in the order queued; none is dropped while the
     // port is open, and a line queued while it is closed is dropped, as a
     // write to a closed port would be.
-    void queue_frame(const QByteArray& line);
+    void queue_frame(const QByteArray& line) override;
     // Any thread: writes one line as soon as the serial thread gets to it, in
     // a write of its own, behind what was posted to it before.
-    void write_soon(const QByteArray& line);
+    void write_soon(const QByteArray& line) override;
 
 signals:
-    void sig_connected();
-    void sig_disconnected();
-    void sig_error(QString err);
-    void sig_serial_rx_can_batch(serial_message_batch frames);
     void sig_write_to_port(QByteArray data);
 
 public slots:
-    void sl_disconnect_serial();
-    void sl_connect_serial();
-    void sl_serial_conf(serial_conf_struct conf);
-    void sl_start_port_process();
-    void sl_write_to_port(QByteArray data);
+    void sl_disconnect_serial() override;
+    void sl_connect_serial() override;
+    void sl_serial_conf(serial_conf_struct conf) override;
+    void sl_start_port_process() override;
+    void sl_write_to_port(QByteArray data) override;
     // For the end of the program: writes what is already queued for the port
     // (events posted before this one have run by now), waits briefly until
     // it has left, then closes the port without the adapter close command.
     // Invoke it with Qt::BlockingQueuedConnection, then quit() and wait() the
     // thread: quit() alone may leave events posted just before it unhandled.
-    void sl_shutdown();
+    void sl_shutdown() override;
 
 private slots:
     void sl_handle_error(QSerialPort::SerialPortError error);

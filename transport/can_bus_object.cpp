@@ -1,0 +1,318 @@
+#include "can_bus_object.h"
+
+#include "can_frame_codec.h"
+#include "can_port_name.h"
+#include "pace_clock.h"
+
+#include <QCanBus>
+#include <QDebug>
+#include <QEventLoop>
+#include <QFile>
+#include <QMetaObject>
+#include <cstring>
+
+namespace {
+
+// The virtual bus may take a moment to find or start its server.
+constexpr int connect_timeout_ms = 3000;
+// Time the device gets to pass written frames on before it is closed.
+constexpr int leave_ms = 30;
+// The same pace as the serial worker's (see serial_object.cpp).
+constexpr std::chrono::milliseconds tick{15};
+constexpr std::chrono::microseconds tick_offset{3000};
+constexpr int rx_post_ms = 30;
+constexpr int quiet_ticks_before_sleep = 4;
+
+// SocketCAN interfaces are brought up (bit rate included) by the system; say
+// so plainly instead of failing at the first write. Empty when usable.
+QString socketcan_problem(const QString& iface)
+{
+    QFile flags(QStringLiteral("/sys/class/net/%1/flags").arg(iface));
+    if (!flags.open(QIODevice::ReadOnly))
+        return QStringLiteral("CAN interface %1 not found").arg(iface);
+    const uint value = QString::fromLatin1(flags.readAll().trimmed()).toUInt(nullptr, 16);
+    if (value & 1u) // IFF_UP
+        return QString();
+    return QStringLiteral("CAN interface %1 is down; bring it up with: sudo ip link set %1 up type can bitrate %2")
+        .arg(iface)
+        .arg(can_bus_object::bit_rate);
+}
+
+} // namespace
+
+can_bus_object::can_bus_object(QObject* parent)
+    : bus_transport(parent)
+{
+    qRegisterMetaType<serial_message_struct>("serial_message_struct");
+    qRegisterMetaType<serial_message_batch>("serial_message_batch");
+    qRegisterMetaType<serial_conf_struct>("serial_conf_struct");
+    // Both timers move to the worker's thread with this object.
+    connect_timer.setParent(this);
+    connect_timer.setSingleShot(true);
+    connect(&connect_timer, &QTimer::timeout, this, [this] { fail(QStringLiteral("CAN interface did not connect")); });
+    pump_timer.setParent(this);
+    pump_timer.setSingleShot(true);
+    pump_timer.setTimerType(Qt::PreciseTimer);
+    connect(&pump_timer, &QTimer::timeout, this, &can_bus_object::sl_pump);
+}
+
+can_bus_object::~can_bus_object()
+{
+    close_device();
+}
+
+void can_bus_object::sl_start_port_process()
+{
+    qDebug() << "start CAN thread";
+}
+
+void can_bus_object::sl_serial_conf(serial_conf_struct conf)
+{
+    port_name = conf.port_name;
+}
+
+void can_bus_object::sl_connect_serial()
+{
+    if (device)
+        return; // connected or on the way
+    can_port_name name;
+    if (!can_port_name::parse(port_name, name)) {
+        fail(QStringLiteral("not a CAN interface: ") + port_name);
+        return;
+    }
+    if (name.plugin == QLatin1String("socketcan")) {
+        const QString problem = socketcan_problem(name.interface_name);
+        if (!problem.isEmpty()) {
+            fail(problem);
+            return;
+        }
+    }
+    QString error;
+    device.reset(QCanBus::instance()->createDevice(name.plugin, name.interface_name, &error));
+    if (!device) {
+        fail(error);
+        return;
+    }
+    // SocketCAN takes the bit rate from the system, the virtual bus has none.
+    if (name.plugin != QLatin1String("socketcan") && name.plugin != QLatin1String("virtualcan"))
+        device->setConfigurationParameter(QCanBusDevice::BitRateKey, bit_rate);
+    if (name.plugin == QLatin1String("socketcan")) // bus off and the like arrive as error frames
+        device->setConfigurationParameter(QCanBusDevice::ErrorFilterKey,
+                                          QVariant::fromValue(QCanBusFrame::FrameErrors(QCanBusFrame::AnyError)));
+    connect(device.get(), &QCanBusDevice::stateChanged, this, &can_bus_object::on_state_changed);
+    connect(device.get(), &QCanBusDevice::errorOccurred, this, &can_bus_object::on_error);
+    connect(device.get(), &QCanBusDevice::framesReceived, this, &can_bus_object::on_frames_received);
+    connecting = true;
+    connect_timer.start(connect_timeout_ms);
+    const bool started = device->connectDevice();
+    if (!device)
+        return; // refused during the call, and reported
+    if (!started) {
+        fail(device->errorString());
+        return;
+    }
+    if (device->state() == QCanBusDevice::ConnectedState)
+        on_state_changed(QCanBusDevice::ConnectedState);
+}
+
+void can_bus_object::on_state_changed(QCanBusDevice::CanBusDeviceState state)
+{
+    if (state == QCanBusDevice::ConnectedState && connecting) {
+        connecting = false;
+        connect_timer.stop();
+        ignored_at_open = ignored_frames.load();
+        bus_open.store(true);
+        qDebug() << "CAN interface is opened SUCCESSFULLY";
+        emit sig_connected();
+    } else if (state == QCanBusDevice::UnconnectedState && (connecting || bus_open.load())) {
+        // The virtual bus's server went away, or the interface did: no error is reported for it.
+        fail(QStringLiteral("CAN interface closed"));
+    }
+}
+
+void can_bus_object::on_error(QCanBusDevice::CanBusError error)
+{
+    if (!device)
+        return;
+    const QString text = device->errorString();
+    if (error == QCanBusDevice::ConnectionError || error == QCanBusDevice::ReadError
+        || device->state() == QCanBusDevice::UnconnectedState) {
+        fail(text);
+        return;
+    }
+    emit sig_error(text);
+}
+
+void can_bus_object::on_frames_received()
+{
+    bool bus_off = false;
+    while (device && device->framesAvailable() > 0) {
+        const QCanBusFrame frame = device->readFrame();
+        serial_message_struct msg;
+        const can_frame_verdict verdict = frame_to_record(frame, msg);
+        if (verdict == can_frame_verdict::taken) {
+            rx_batch.append(msg);
+            continue;
+        }
+        ignored_frames.fetch_add(1, std::memory_order_relaxed);
+        if (verdict == can_frame_verdict::error_frame && (frame.error() & QCanBusFrame::BusOffError))
+            bus_off = true;
+    }
+    if (bus_off) {
+        fail(QStringLiteral("CAN bus off"));
+        return;
+    }
+    // While the pump runs its tick hands the frames on; otherwise each arrival does.
+    if (!pump_timer.isActive())
+        post_received();
+}
+
+void can_bus_object::fail(const QString& why)
+{
+    qDebug().noquote() << "CAN interface ERROR:" << why;
+    emit sig_error(why);
+    close_device();
+    emit sig_disconnected();
+}
+
+void can_bus_object::close_device()
+{
+    const bool was_open = bus_open.exchange(false);
+    connecting = false;
+    connect_timer.stop();
+    pump_timer.stop();
+    quiet_ticks = 0;
+    pump_asleep.store(true);
+    post_received(); // what arrived before the loss still counts
+    tx_batch.clear();
+    tx.drain(tx_batch);
+    tx_batch.clear();
+    if (was_open && ignored_frames.load() != ignored_at_open)
+        qDebug() << "CAN frames ignored:" << ignored_frames.load() - ignored_at_open;
+    if (!device)
+        return;
+    // It may be this device's own signal that brought us here.
+    device->disconnect(this);
+    if (device->state() != QCanBusDevice::UnconnectedState)
+        device->disconnectDevice();
+    device.release()->deleteLater();
+}
+
+void can_bus_object::let_frames_leave()
+{
+    QEventLoop loop;
+    QTimer::singleShot(leave_ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void can_bus_object::sl_disconnect_serial()
+{
+    if (!device)
+        return;
+    // What the channels queued before (the outputs-off frames) goes first.
+    if (bus_open.load() && write_queued())
+        let_frames_leave();
+    if (!device)
+        return; // lost meanwhile, and reported
+    close_device();
+    qDebug() << "CAN interface DISCONNECTED by user";
+    emit sig_disconnected();
+}
+
+void can_bus_object::sl_shutdown()
+{
+    if (bus_open.load() && write_queued())
+        let_frames_leave();
+    close_device();
+}
+
+void can_bus_object::sl_write_to_port(QByteArray data)
+{
+    if (bus_open.load())
+        write_lines(data);
+}
+
+void can_bus_object::write_lines(const QByteArray& data)
+{
+    const char* p = data.constData();
+    const char* const end = p + data.size();
+    while (p < end && device) {
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        const char* const line_end = cr ? cr + 1 : end;
+        QCanBusFrame frame;
+        if (line_to_frame(p, int(line_end - p), frame) && !device->writeFrame(frame))
+            qDebug().noquote() << "CAN write FAILED:" << device->errorString();
+        p = line_end;
+    }
+}
+
+void can_bus_object::queue_frame(const QByteArray& line)
+{
+    if (!bus_open.load())
+        return;
+    if (overflow_pending.load() == 0 && tx.push(line.constData(), line.size())) {
+        if (pump_asleep.exchange(false))
+            QMetaObject::invokeMethod(this, &can_bus_object::sl_pump, Qt::QueuedConnection);
+        return;
+    }
+    // The ring is full: the queued route, behind what the ring holds.
+    overflow_pending.fetch_add(1);
+    QMetaObject::invokeMethod(this, [this, line] {
+        if (bus_open.load()) {
+            write_queued();
+            write_lines(line);
+        }
+        overflow_pending.fetch_sub(1);
+    }, Qt::QueuedConnection);
+}
+
+void can_bus_object::write_soon(const QByteArray& line)
+{
+    QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
+}
+
+bool can_bus_object::write_queued()
+{
+    tx_batch.clear();
+    if (tx.drain(tx_batch) == 0)
+        return false;
+    write_lines(tx_batch);
+    return true;
+}
+
+void can_bus_object::post_received()
+{
+    if (rx_batch.isEmpty())
+        return;
+    emit sig_serial_rx_can_batch(rx_batch);
+    rx_batch.clear();
+    since_rx_post.start();
+}
+
+void can_bus_object::sl_pump()
+{
+    if (!bus_open.load()) {
+        pump_asleep.store(true);
+        tx_batch.clear();
+        tx.drain(tx_batch);
+        return;
+    }
+    const bool wrote = write_queued();
+    const bool received = !rx_batch.isEmpty();
+    if (received && (!since_rx_post.isValid() || since_rx_post.elapsed() >= rx_post_ms))
+        post_received();
+    quiet_ticks = wrote || received ? 0 : quiet_ticks + 1;
+    if (quiet_ticks >= quiet_ticks_before_sleep) {
+        pump_asleep.store(true);
+        // A line queued before the store found the pump awake and posted nothing.
+        if (tx.empty()) {
+            quiet_ticks = 0;
+            return;
+        }
+        pump_asleep.store(false);
+    }
+    const auto now = pace_clock::clock::now();
+    const auto next = pace_clock::next_slot(now + std::chrono::milliseconds(1), tick, tick_offset);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now + std::chrono::microseconds(999));
+    pump_timer.start(int(wait.count()));
+}

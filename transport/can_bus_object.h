@@ -1,0 +1,73 @@
+#pragma once
+
+#include "bus_transport.h"
+#include "tx_frame_queue.h"
+
+#include <QCanBusDevice>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+
+// The boards through a CAN interface of the system (SocketCAN, PEAK, the
+// virtual bus, ...) by Qt SerialBus, instead of an SLCAN adapter on a serial
+// port. The port name is PLUGIN:INTERFACE. Frames go out as the serial worker
+// sends them: channel polls wait in a ring for the shared pace tick, operator
+// commands leave at once; received frames reach the window in batches. There
+// are no adapter commands on an interface.
+class can_bus_object : public bus_transport
+{
+    Q_OBJECT
+
+public:
+    // What the boards are run at; set where the plugin sets bit rates.
+    static constexpr int bit_rate = 500000;
+
+    explicit can_bus_object(QObject* parent = nullptr);
+    ~can_bus_object() override;
+
+    void queue_frame(const QByteArray& line) override;
+    void write_soon(const QByteArray& line) override;
+
+    // Received frames refused since the start (extended identifier, remote,
+    // error, not eight data bytes, flexible data rate): never decoded.
+    std::atomic<quint64> ignored_frames{0};
+
+public slots:
+    void sl_start_port_process() override;
+    void sl_serial_conf(serial_conf_struct conf) override;
+    void sl_connect_serial() override;
+    void sl_disconnect_serial() override;
+    void sl_write_to_port(QByteArray data) override;
+    void sl_shutdown() override;
+
+private:
+    void on_state_changed(QCanBusDevice::CanBusDeviceState state);
+    void on_error(QCanBusDevice::CanBusError error);
+    void on_frames_received();
+    void sl_pump();
+    // Reports a failed attempt or a lost interface: closed, then disconnected.
+    void fail(const QString& why);
+    // Closes and drops the device without a report.
+    void close_device();
+    // Gives the device a moment to hand written frames to the system.
+    void let_frames_leave();
+    bool write_queued();
+    void write_lines(const QByteArray& data);
+    void post_received();
+
+    QString port_name;
+    std::unique_ptr<QCanBusDevice> device;
+    bool connecting = false;
+    QTimer connect_timer;
+    QTimer pump_timer;
+    int quiet_ticks = 0;
+    tx_frame_queue tx;
+    QByteArray tx_batch;
+    serial_message_batch rx_batch;
+    QElapsedTimer since_rx_post;
+    quint64 ignored_at_open = 0;
+    std::atomic<bool> pump_asleep{true};
+    std::atomic<int> overflow_pending{0};
+    std::atomic<bool> bus_open{false};
+};
