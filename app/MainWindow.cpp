@@ -111,17 +111,6 @@ void MainWindow::start_can_thread()
     connect(bus, &can_bus_object::sig_disconnected, this, &MainWindow::sl_serial_disconnected);
     connect(bus, &can_bus_object::sig_error, this, &MainWindow::sl_error);
     connect(bus, &can_bus_object::sig_serial_rx_can_batch, this, &MainWindow::handle_rx_can_batch);
-    // The channels send to both workers (add_laser_channel wired the serial one);
-    // only the one that is connected lets a frame out.
-    for (const auto& laser : lasers) {
-        laser_worker* poller = laser->worker;
-        connect(poller, &laser_worker::thread_serial_write, bus, [bus, poller](const QByteArray& line) {
-            if (QThread::currentThread() == poller)
-                bus->queue_frame(line);
-            else
-                bus->write_soon(line);
-        }, Qt::DirectConnection);
-    }
     can_bus->moveToThread(can_thread.get());
     can_thread->start(QThread::InheritPriority);
 }

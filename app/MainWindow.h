@@ -13,12 +13,14 @@
 #include <QTimer>
 
 #include <array>
+#include <atomic>
 #include <memory>
 
 class QCloseEvent;
 class QEvent;
 class QMessageBox;
 class QThread;
+class bus_transport;
 class can_bus_object;
 class can_id_validator;
 class laser_object;
@@ -80,6 +82,8 @@ public slots:
     void on_connect_button_clicked();
     // Decodes received frames in arrival order and shows the frame count.
     void handle_rx_can_batch(const serial_message_batch& frames);
+    // A frame of the parameters window, to the transport of the connection.
+    void send_operator_frame(const QByteArray& line);
     void handle_rx_can_message(const serial_message_struct& sm);
     void view_update_timer_slot();
     void reconnect_timer_slot();
@@ -162,6 +166,8 @@ private:
     std::unique_ptr<serial_object> serial;
     std::unique_ptr<QThread> can_thread;
     std::unique_ptr<can_bus_object> can_bus;
+    // The worker of the present (or last) connection; the channel threads read it.
+    std::atomic<bus_transport*> active_transport{nullptr};
     std::array<std::unique_ptr<laser_object>, channel_count> lasers;
     QTimer view_update_timer;
     QTimer reconnect_timer;

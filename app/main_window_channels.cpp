@@ -36,16 +36,18 @@ void MainWindow::add_laser_channel(int can_id, QWidget* panel_widget)
         input->installEventFilter(this);
     laser->alt_but_widget->hide();
 
-    // Polls come from the worker's own thread and wait in the ring for the shared tick, no
-    // event per frame. Operator commands come from the GUI thread and leave at once, each in
-    // a write of its own, so that their copies keep the spacing the panel gives them.
-    serial_object* port_owner = serial.get();
+    // Polls come from the worker's own thread and wait in the transport's ring for the shared
+    // tick, no event per frame. Operator commands come from the GUI thread and leave at once,
+    // each in a write of its own, so that their copies keep the spacing the panel gives them.
     laser_worker* poller = laser->worker;
-    connect(poller, &laser_worker::thread_serial_write, port_owner, [port_owner, poller](const QByteArray& line) {
+    connect(poller, &laser_worker::thread_serial_write, this, [this, poller](const QByteArray& line) {
+        bus_transport* transport = active_transport.load();
+        if (!transport)
+            return; // never connected: a closed port would drop it too
         if (QThread::currentThread() == poller)
-            port_owner->queue_frame(line);
+            transport->queue_frame(line);
         else
-            port_owner->write_soon(line);
+            transport->write_soon(line);
     }, Qt::DirectConnection);
     connect(laser->laser_tab_button, &QPushButton::clicked, this, &MainWindow::laser_tab_button_click);
     connect(laser.get(), &laser_object::show_conf_dialog_signal, this, &MainWindow::show_laser_conf_dialog_slot);
@@ -62,6 +64,12 @@ void MainWindow::laser_tab_button_click()
             return;
         }
     }
+}
+
+void MainWindow::send_operator_frame(const QByteArray& line)
+{
+    if (bus_transport* transport = active_transport.load())
+        transport->write_soon(line);
 }
 
 void MainWindow::handle_rx_can_batch(const serial_message_batch& frames)
@@ -130,7 +138,7 @@ void MainWindow::show_laser_conf_dialog_slot(int idx)
         return;
     connect(params_window, &laser_params::sig_laser_conf_dialog_is_hided, this,
             &MainWindow::sl_laser_conf_dialog_is_hided, Qt::UniqueConnection);
-    connect(params_window, &laser_params::sig_thread_serial_write, serial.get(), &serial_object::sl_write_to_port,
+    connect(params_window, &laser_params::sig_thread_serial_write, this, &MainWindow::send_operator_frame,
             Qt::UniqueConnection);
     params_window->active = true;
 

@@ -5,7 +5,6 @@
 #include "can_bus_object.h"
 #include "can_port_name.h"
 #include "laser_object.h"
-#include "laser_params.h"
 #include "main_window_form.h"
 #include "serial_object.h"
 #include "wait_ms.h"
@@ -53,6 +52,8 @@ void MainWindow::connection_attempt()
                                          ? static_cast<bus_transport*>(can_bus.get())
                                          : serial.get();
     emit sig_serial_conf(serial_conf);
+    // From now on the channels' frames go to this worker; the other one is closed.
+    active_transport.store(transport);
     QMetaObject::invokeMethod(transport, &bus_transport::sl_connect_serial, Qt::QueuedConnection);
 }
 
@@ -108,11 +109,6 @@ void MainWindow::sl_serial_connected()
     saved_port_speed = ui->baudrate_edit_line->text();
     device_heartbeat_timer.start(4000);
     ui->serial_combo_box->setEnabled(false);
-    // The parameters window's writes reach the serial worker (wired when it opens)
-    // and the CAN worker (wired here); the one not connected drops them.
-    if (params_window)
-        connect(params_window, &laser_params::sig_thread_serial_write, can_bus.get(), &can_bus_object::sl_write_to_port,
-                Qt::UniqueConnection);
     apply_system_configuration();
 }
 
