@@ -2,7 +2,6 @@
 
 #include "can_frame_codec.h"
 #include "can_port_name.h"
-#include "pace_clock.h"
 
 #include <QCanBus>
 #include <QDebug>
@@ -17,11 +16,6 @@ namespace {
 constexpr int connect_timeout_ms = 3000;
 // Time the device gets to pass written frames on before it is closed.
 constexpr int leave_ms = 30;
-// The same pace as the serial worker's (see serial_object.cpp).
-constexpr std::chrono::milliseconds tick{15};
-constexpr std::chrono::microseconds tick_offset{3000};
-constexpr int rx_post_ms = 30;
-constexpr int quiet_ticks_before_sleep = 4;
 
 // SocketCAN interfaces are brought up (bit rate included) by the system; say
 // so plainly instead of failing at the first write. Empty when usable.
@@ -41,19 +35,16 @@ QString socketcan_problem(const QString& iface)
 } // namespace
 
 can_bus_object::can_bus_object(QObject* parent)
-    : bus_transport(parent)
+    : bus_transport(parent), pump(this, [this](const QByteArray& lines) { write_lines(lines); })
 {
     qRegisterMetaType<serial_message_struct>("serial_message_struct");
     qRegisterMetaType<serial_message_batch>("serial_message_batch");
     qRegisterMetaType<serial_conf_struct>("serial_conf_struct");
-    // Both timers move to the worker's thread with this object.
+    // The timer moves to the worker's thread with this object.
     connect_timer.setParent(this);
     connect_timer.setSingleShot(true);
     connect(&connect_timer, &QTimer::timeout, this, [this] { fail(QStringLiteral("CAN interface did not connect")); });
-    pump_timer.setParent(this);
-    pump_timer.setSingleShot(true);
-    pump_timer.setTimerType(Qt::PreciseTimer);
-    connect(&pump_timer, &QTimer::timeout, this, &can_bus_object::sl_pump);
+    connect(&pump, &frame_pump::sig_received, this, &can_bus_object::sig_serial_rx_can_batch);
 }
 
 can_bus_object::~can_bus_object()
@@ -121,10 +112,10 @@ void can_bus_object::on_state_changed(QCanBusDevice::CanBusDeviceState state)
         connecting = false;
         connect_timer.stop();
         ignored_at_open = ignored_frames.load();
-        bus_open.store(true);
+        pump.open.store(true);
         qDebug() << "CAN interface is opened SUCCESSFULLY";
         emit sig_connected();
-    } else if (state == QCanBusDevice::UnconnectedState && (connecting || bus_open.load())) {
+    } else if (state == QCanBusDevice::UnconnectedState && (connecting || pump.open.load())) {
         // The virtual bus's server went away, or the interface did: no error is reported for it.
         fail(QStringLiteral("CAN interface closed"));
     }
@@ -151,7 +142,7 @@ void can_bus_object::on_frames_received()
         serial_message_struct msg;
         const can_frame_verdict verdict = frame_to_record(frame, msg);
         if (verdict == can_frame_verdict::taken) {
-            rx_batch.append(msg);
+            pump.add_received(msg);
             continue;
         }
         ignored_frames.fetch_add(1, std::memory_order_relaxed);
@@ -162,9 +153,7 @@ void can_bus_object::on_frames_received()
         fail(QStringLiteral("CAN bus off"));
         return;
     }
-    // While the pump runs its tick hands the frames on; otherwise each arrival does.
-    if (!pump_timer.isActive())
-        post_received();
+    pump.end_of_read();
 }
 
 void can_bus_object::fail(const QString& why)
@@ -177,16 +166,10 @@ void can_bus_object::fail(const QString& why)
 
 void can_bus_object::close_device()
 {
-    const bool was_open = bus_open.exchange(false);
+    const bool was_open = pump.open.load();
     connecting = false;
     connect_timer.stop();
-    pump_timer.stop();
-    quiet_ticks = 0;
-    pump_asleep.store(true);
-    post_received(); // what arrived before the loss still counts
-    tx_batch.clear();
-    tx.drain(tx_batch);
-    tx_batch.clear();
+    pump.close(); // what arrived before the loss still counts
     if (was_open && ignored_frames.load() != ignored_at_open)
         qDebug() << "CAN frames ignored:" << ignored_frames.load() - ignored_at_open;
     if (!device)
@@ -210,7 +193,7 @@ void can_bus_object::sl_disconnect_serial()
     if (!device)
         return;
     // What the channels queued before (the outputs-off frames) goes first.
-    if (bus_open.load() && write_queued())
+    if (pump.open.load() && pump.write_queued())
         let_frames_leave();
     if (!device)
         return; // lost meanwhile, and reported
@@ -221,14 +204,14 @@ void can_bus_object::sl_disconnect_serial()
 
 void can_bus_object::sl_shutdown()
 {
-    if (bus_open.load() && write_queued())
+    if (pump.open.load() && pump.write_queued())
         let_frames_leave();
     close_device();
 }
 
 void can_bus_object::sl_write_to_port(QByteArray data)
 {
-    if (bus_open.load())
+    if (pump.open.load())
         write_lines(data);
 }
 
@@ -248,71 +231,10 @@ void can_bus_object::write_lines(const QByteArray& data)
 
 void can_bus_object::queue_frame(const QByteArray& line)
 {
-    if (!bus_open.load())
-        return;
-    if (overflow_pending.load() == 0 && tx.push(line.constData(), line.size())) {
-        if (pump_asleep.exchange(false))
-            QMetaObject::invokeMethod(this, &can_bus_object::sl_pump, Qt::QueuedConnection);
-        return;
-    }
-    // The ring is full: the queued route, behind what the ring holds.
-    overflow_pending.fetch_add(1);
-    QMetaObject::invokeMethod(this, [this, line] {
-        if (bus_open.load()) {
-            write_queued();
-            write_lines(line);
-        }
-        overflow_pending.fetch_sub(1);
-    }, Qt::QueuedConnection);
+    pump.queue(line);
 }
 
 void can_bus_object::write_soon(const QByteArray& line)
 {
     QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
-}
-
-bool can_bus_object::write_queued()
-{
-    tx_batch.clear();
-    if (tx.drain(tx_batch) == 0)
-        return false;
-    write_lines(tx_batch);
-    return true;
-}
-
-void can_bus_object::post_received()
-{
-    if (rx_batch.isEmpty())
-        return;
-    emit sig_serial_rx_can_batch(rx_batch);
-    rx_batch.clear();
-    since_rx_post.start();
-}
-
-void can_bus_object::sl_pump()
-{
-    if (!bus_open.load()) {
-        pump_asleep.store(true);
-        tx_batch.clear();
-        tx.drain(tx_batch);
-        return;
-    }
-    const bool wrote = write_queued();
-    const bool received = !rx_batch.isEmpty();
-    if (received && (!since_rx_post.isValid() || since_rx_post.elapsed() >= rx_post_ms))
-        post_received();
-    quiet_ticks = wrote || received ? 0 : quiet_ticks + 1;
-    if (quiet_ticks >= quiet_ticks_before_sleep) {
-        pump_asleep.store(true);
-        // A line queued before the store found the pump awake and posted nothing.
-        if (tx.empty()) {
-            quiet_ticks = 0;
-            return;
-        }
-        pump_asleep.store(false);
-    }
-    const auto now = pace_clock::clock::now();
-    const auto next = pace_clock::next_slot(now + std::chrono::milliseconds(1), tick, tick_offset);
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now + std::chrono::microseconds(999));
-    pump_timer.start(int(wait.count()));
 }

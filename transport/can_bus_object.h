@@ -1,10 +1,9 @@
 #pragma once
 
 #include "bus_transport.h"
-#include "tx_frame_queue.h"
+#include "frame_pump.h"
 
 #include <QCanBusDevice>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <memory>
@@ -45,29 +44,18 @@ private:
     void on_state_changed(QCanBusDevice::CanBusDeviceState state);
     void on_error(QCanBusDevice::CanBusError error);
     void on_frames_received();
-    void sl_pump();
     // Reports a failed attempt or a lost interface: closed, then disconnected.
     void fail(const QString& why);
     // Closes and drops the device without a report.
     void close_device();
     // Gives the device a moment to hand written frames to the system.
     void let_frames_leave();
-    bool write_queued();
     void write_lines(const QByteArray& data);
-    void post_received();
 
     QString port_name;
     std::unique_ptr<QCanBusDevice> device;
     bool connecting = false;
     QTimer connect_timer;
-    QTimer pump_timer;
-    int quiet_ticks = 0;
-    tx_frame_queue tx;
-    QByteArray tx_batch;
-    serial_message_batch rx_batch;
-    QElapsedTimer since_rx_post;
     quint64 ignored_at_open = 0;
-    std::atomic<bool> pump_asleep{true};
-    std::atomic<int> overflow_pending{0};
-    std::atomic<bool> bus_open{false};
+    frame_pump pump; // its open flag: the interface takes frames
 };

@@ -1,11 +1,9 @@
 #include "serial_object.h"
 
-#include "pace_clock.h"
 #include "rx_line_cutter.h"
 
 #include <QDebug>
 #include <QMetaObject>
-#include <algorithm>
 
 namespace {
 
@@ -16,28 +14,14 @@ constexpr int start_up_wait_ms = 1000;
 // Longest wait for buffered bytes before the port is closed.
 constexpr int shutdown_wait_ms = 200;
 
-// The channels pace on this grid (laser_worker); a tick comes this long after
-// the grid instant, when every frame that fell due is queued.
-constexpr std::chrono::milliseconds normal_tick{15};
-constexpr std::chrono::milliseconds mini_usb_tick{50};
-constexpr std::chrono::microseconds tick_offset{3000};
-// Received frames are handed on at most this often while the pump runs.
-constexpr int rx_post_ms = 30;
-// Ticks without traffic before the pump sleeps.
-constexpr int quiet_ticks_before_sleep = 4;
-
 } // namespace
 
 serial_object::serial_object(QObject* parent)
-    : bus_transport(parent)
+    : bus_transport(parent), pump(this, [this](const QByteArray& lines) { sl_write_to_port(lines); })
 {
     qRegisterMetaType<serial_message_struct>("serial_message_struct");
     qRegisterMetaType<serial_message_batch>("serial_message_batch");
-    pump_timer.setParent(this); // moves to the serial thread with this object
-    pump_timer.setSingleShot(true);
-    pump_timer.setTimerType(Qt::PreciseTimer);
-    connect(&pump_timer, &QTimer::timeout, this, &serial_object::sl_pump);
-    tx_batch.reserve(int(tx_frame_queue::capacity) * tx_frame_queue::slot_bytes);
+    connect(&pump, &frame_pump::sig_received, this, &serial_object::sig_serial_rx_can_batch);
     qRegisterMetaType<serial_conf_struct>("serial_conf_struct");
     qRegisterMetaType<QSerialPort::SerialPortError>("QSerialPort::SerialPortError");
 }
@@ -78,7 +62,8 @@ void serial_object::sl_connect_serial()
     port.flush();
     port.clear(QSerialPort::AllDirections);
     rx_buffer.clear();
-    port_open.store(true);
+    pump.slow_pace.store(mini_usb_mode.load());
+    pump.open.store(true);
 
     if (!write_route_made) {
         connect(this, &serial_object::sig_write_to_port, this, &serial_object::sl_write_to_port);
@@ -117,7 +102,7 @@ void serial_object::sl_disconnect_serial()
     if (!port.isOpen())
         return;
     // What the channels queued before (the outputs-off frames) goes first.
-    write_queued();
+    pump.write_queued();
     emit sig_write_to_port(adapter_close);
     // close() would drop what is still buffered, the close command with it.
     port.flush();
@@ -137,12 +122,11 @@ void serial_object::sl_write_to_port(QByteArray data)
 
 void serial_object::sl_shutdown()
 {
-    // The timer belongs to this thread, which ends next.
-    pump_timer.stop();
-    pump_asleep.store(true);
-    if (!port.isOpen())
+    if (!port.isOpen()) {
+        pump.close(); // its timer belongs to this thread, which ends next
         return;
-    write_queued();
+    }
+    pump.write_queued();
     port.flush();
     if (wait_written(shutdown_wait_ms))
         drop_port();
@@ -175,105 +159,19 @@ bool serial_object::wait_written(int timeout_ms)
 
 void serial_object::drop_port()
 {
-    port_open.store(false);
     port.close();
     rx_buffer.clear();
-    post_received(); // complete frames read before the loss still count
-    discard_queued();
-    pump_timer.stop();
-    quiet_ticks = 0;
-    pump_asleep.store(true);
+    pump.close();
 }
 
 void serial_object::queue_frame(const QByteArray& line)
 {
-    if (!port_open.load())
-        return; // as a write to a closed port: nothing goes out
-    if (overflow_pending.load() == 0 && tx.push(line.constData(), line.size())) {
-        if (pump_asleep.exchange(false))
-            QMetaObject::invokeMethod(this, &serial_object::sl_wake_pump, Qt::QueuedConnection);
-        return;
-    }
-    // The ring is full (the serial thread is held up) or the line is too
-    // long for a slot: the queued route, behind what the ring holds.
-    overflow_pending.fetch_add(1);
-    QMetaObject::invokeMethod(this, [this, line] {
-        write_queued();
-        sl_write_to_port(line);
-        overflow_pending.fetch_sub(1);
-    }, Qt::QueuedConnection);
+    pump.queue(line);
 }
 
 void serial_object::write_soon(const QByteArray& line)
 {
     QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
-}
-
-bool serial_object::write_queued()
-{
-    tx_batch.clear();
-    if (tx.drain(tx_batch) == 0)
-        return false;
-    sl_write_to_port(tx_batch);
-    return true;
-}
-
-void serial_object::discard_queued()
-{
-    tx_batch.clear();
-    tx.drain(tx_batch);
-    tx_batch.clear();
-}
-
-void serial_object::post_received()
-{
-    if (rx_batch.isEmpty())
-        return;
-    emit sig_serial_rx_can_batch(rx_batch);
-    rx_batch.clear();
-    since_rx_post.start();
-}
-
-void serial_object::sl_pump()
-{
-    if (!port.isOpen()) {
-        // Lost between the queueing and this tick: nothing leaves without a port.
-        pump_asleep.store(true);
-        discard_queued();
-        return;
-    }
-    const bool wrote = write_queued();
-    const bool received = !rx_batch.isEmpty();
-    if (received && (!since_rx_post.isValid() || since_rx_post.elapsed() >= rx_post_ms))
-        post_received();
-    quiet_ticks = wrote || received ? 0 : quiet_ticks + 1;
-    if (quiet_ticks >= quiet_ticks_before_sleep) {
-        pump_asleep.store(true);
-        // A line queued before the store found the pump awake and posted nothing.
-        if (tx.empty()) {
-            quiet_ticks = 0;
-            return;
-        }
-        pump_asleep.store(false);
-    }
-    plan_tick(std::chrono::milliseconds(1));
-}
-
-void serial_object::sl_wake_pump()
-{
-    // The first line of a grid instant woke the thread; the others of that
-    // instant are on their way, and the tick just after it takes them all.
-    if (!pump_timer.isActive())
-        plan_tick(std::chrono::milliseconds(0));
-}
-
-void serial_object::plan_tick(std::chrono::milliseconds at_least)
-{
-    using namespace std::chrono;
-    const auto period = mini_usb_mode.load(std::memory_order_relaxed) ? mini_usb_tick : normal_tick;
-    const auto now = pace_clock::clock::now();
-    const auto next = pace_clock::next_slot(now + at_least, period, tick_offset);
-    pump_timer.start(int(ceil<milliseconds>(next - now).count()));
 }
 
 void serial_object::sl_read_from_port()
@@ -283,8 +181,6 @@ void serial_object::sl_read_from_port()
     rx_buffer.append(port.readAll());
     if (rx_buffer.isEmpty())
         return;
-    cut_rx_lines(rx_buffer, [this](const serial_message_struct& sm) { rx_batch.append(sm); });
-    // While the pump runs its tick hands the frames on; otherwise each read does.
-    if (!pump_timer.isActive())
-        post_received();
+    cut_rx_lines(rx_buffer, [this](const serial_message_struct& sm) { pump.add_received(sm); });
+    pump.end_of_read();
 }

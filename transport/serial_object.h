@@ -1,15 +1,12 @@
 #pragma once
 
 #include "bus_transport.h"
-#include "tx_frame_queue.h"
+#include "frame_pump.h"
 
 #include <QByteArray>
 #include <QSerialPort>
-#include <QElapsedTimer>
 #include <QString>
-#include <QTimer>
 #include <atomic>
-#include <chrono>
 
 // Owns the serial port to the CAN adapter (or, in mini USB mode, straight to
 // one board). It lives in the serial thread; everything else reaches it by
@@ -60,11 +57,6 @@ public slots:
 private slots:
     void sl_handle_error(QSerialPort::SerialPortError error);
     void sl_read_from_port();
-    // One pace tick: writes the queued lines, hands on what was received,
-    // and plans the next tick or, after a quiet while, sleeps.
-    void sl_pump();
-    // A line was queued while the pump slept: plans the next tick.
-    void sl_wake_pump();
 
 private:
     void drop_port();
@@ -72,24 +64,6 @@ private:
     // (a device error closed it meanwhile).
     bool wait_written(int timeout_ms);
 
-    // Writes every line waiting in the ring in one write; false when none waited.
-    bool write_queued();
-    void post_received();
-    void discard_queued();
-    // Starts the timer for the first tick at least at_least from now.
-    void plan_tick(std::chrono::milliseconds at_least);
-
     bool write_route_made = false;
-    tx_frame_queue tx;
-    QByteArray tx_batch;            // reused for every write
-    serial_message_batch rx_batch;  // received since the last hand-over
-    QElapsedTimer since_rx_post;
-    QTimer pump_timer;
-    int quiet_ticks = 0;
-    // The pump sleeps: a producer that finds it so posts a tick.
-    std::atomic<bool> pump_asleep{true};
-    // Lines sent the slow way (ring full) and not yet written: later lines follow them.
-    std::atomic<int> overflow_pending{0};
-    // Set from a successful open (the adapter start-up included) to the close.
-    std::atomic<bool> port_open{false};
+    frame_pump pump;
 };

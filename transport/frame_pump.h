@@ -1,0 +1,73 @@
+#pragma once
+
+#include "serial_message_struct.h"
+#include "tx_frame_queue.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+
+// The traffic between a transport's thread and the others, kept quiet.
+// Channel polls are queued from their threads into a ring and written
+// together on a pace tick just after each instant of the channels' grid:
+// one write for all channels whose frames fell due. Received frames go to
+// the GUI thread in batches. After a few ticks without traffic the ticks
+// stop; the next line queued wakes the thread again.
+//
+// A child of its transport, so it lives in the transport's thread; only
+// queue() and the flags may be used from other threads.
+class frame_pump : public QObject
+{
+    Q_OBJECT
+
+public:
+    // write: hands a block of frame lines to the device (transport thread).
+    frame_pump(QObject* owner, std::function<void(const QByteArray&)> write);
+
+    // Set by the transport while its device takes lines; lines queued while
+    // it is clear are dropped, as a write to a closed port would be.
+    std::atomic<bool> open{false};
+    // The channels pace at 50 ms in mini USB mode, else at 15 ms.
+    std::atomic<bool> slow_pace{false};
+
+    // Any thread: one frame line for the next tick. One thread's lines leave
+    // in the order queued; none is dropped while open.
+    void queue(const QByteArray& line);
+    // Transport thread: writes every waiting line now; false when none waited.
+    bool write_queued();
+    // Transport thread: the device is gone. Hands on what was received,
+    // drops what waits and stops the ticks.
+    void close();
+    // Transport thread: frames of one read. While the ticks run a tick hands
+    // them on; otherwise they go at once.
+    void add_received(const serial_message_struct& sm) { rx_batch.append(sm); }
+    void end_of_read();
+
+signals:
+    void sig_received(serial_message_batch frames);
+
+private slots:
+    void sl_tick();
+    void sl_wake();
+
+private:
+    void post_received();
+    void discard_queued();
+    void plan_tick(std::chrono::milliseconds at_least);
+
+    std::function<void(const QByteArray&)> write;
+    tx_frame_queue tx;
+    QByteArray tx_batch;           // reused for every write
+    serial_message_batch rx_batch; // received since the last hand-over
+    QElapsedTimer since_rx_post;
+    QTimer timer;
+    int quiet_ticks = 0;
+    // The ticks have stopped: a producer that finds it so wakes the thread.
+    std::atomic<bool> asleep{true};
+    // Lines sent the slow way (ring full) and not yet written: later lines follow them.
+    std::atomic<int> overflow_pending{0};
+};
