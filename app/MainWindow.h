@@ -22,6 +22,8 @@ class QThread;
 class can_id_validator;
 class laser_object;
 class laser_params;
+class remote_server;
+class scpi_executor;
 class serial_object;
 class settings_file;
 
@@ -56,6 +58,11 @@ public:
     // Swallows mouse-wheel turns on the channel inputs it is installed on, so a scroll
     // through the channel list never changes a set-point by accident.
     bool eventFilter(QObject* obj, QEvent* event) override;
+
+    // Switches every emitting output off, as the outputs-off question's Yes does.
+    void switch_outputs_off();
+    // The SCPI server (listening or not).
+    remote_server* remote() const { return remote_control.get(); }
 
     // Set by main after construction; not owned.
     laser_params* params_window = nullptr;
@@ -134,6 +141,12 @@ private:
     void connection_attempt();
     void ask_outputs_off(const QString& action);
 
+    // remote control (main_window_remote.cpp)
+    void setup_remote();
+    void start_remote();
+    void stop_remote();
+    void show_remote_status();
+
     // Stops every worker and then the serial thread, after it wrote what was
     // queued to it. Runs at close, and from the destructor if there was none.
     void shut_down_threads();
@@ -170,4 +183,12 @@ private:
     QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
+
+    // Declared after the channels, so that they go first.
+    std::unique_ptr<scpi_executor> remote_commands;
+    std::unique_ptr<remote_server> remote_control;
+    QString remote_failure; // why the last start failed
+    // Started by --remote: settings.ini keeps what the operator chose.
+    bool remote_from_command_line = false;
+    stored_settings remote_stored;
 };
