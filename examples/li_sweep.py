@@ -93,6 +93,10 @@ def main():
     try:
         print(inst.query("*IDN?"))
         inst.write("*CLS")
+        # A program just started needs a moment to find the board.
+        deadline = time.monotonic() + 15.0
+        while inst.query(f"CHAN{ch}:PRES?") != "1" and time.monotonic() < deadline:
+            time.sleep(0.2)
         kind = inst.query(f"CHAN{ch}:TYPE?").strip('"')
         if inst.query(f"CHAN{ch}:PRES?") != "1" or "CW" not in kind:
             raise RuntimeError(f"channel {ch} is no CW channel with a board answering ({kind or 'none'})")
