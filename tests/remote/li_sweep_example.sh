@@ -13,7 +13,7 @@ cd "$work"
 link="$work/dev/ttyLI0"
 port="$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 printf '[serial]\nportname=%s\nconnection_mode=true\n[device_conf]\nchannel_enabled=true\nedit_name=CW\naddr=11\n[settings]\navailable=1\n' "$link" > settings.ini
-"$sim" --link "$link" --quiet --board cw:11 & pids+=($!)
+"$sim" --link "$link" --quiet --settle-ms 500 --board cw:11 & pids+=($!)
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 "$studio" -platform offscreen --port "$link" --remote "$port" > studio.log 2>&1 & pids+=($!)
 for _ in $(seq 100); do grep -q "serial port is opened SUCCESSFULLY" studio.log && break; sleep 0.1; done

@@ -8,6 +8,7 @@
 #include "remote_server.h"
 
 #include <QDoubleSpinBox>
+#include <QNetworkInterface>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -138,7 +139,7 @@ void tst_remote::set_points_from_a_script()
     // Answered once everything before it ran, its frames handed to the serial thread.
     auto sync = [&s] { s.write("*IDN?\n"); return answer(s).startsWith("Corvane"); };
 
-    s.write("CHAN1:OUTP ON\n");
+    s.write("CHAN1:OUTP ON\nCHAN1:OUTP ON\n"); // the second finds it on already
     QVERIFY(sync());
     QTRY_VERIFY(cw.curr_spin->isEnabled()); // the panel takes set-points from its next refresh on
     sim->clear_received_lines();
@@ -169,6 +170,9 @@ void tst_remote::set_points_from_a_script()
     s.write("CHAN1:CURR 40\n");
     QTRY_COMPARE(set_frames(sim->received_lines(), 1).size(), 3);
     QVERIFY(set_frames(sim->received_lines(), 3).isEmpty());
+    // Mode and rate as the panel's lists take them (the PS board is off).
+    QCOMPARE(exchange(s, "CHAN3:MODE extn;CHAN3:FREQ 500"), QStringList());
+    QTRY_COMPARE(exchange(s, "CHAN3:MODE?;CHAN3:FREQ?"), QStringList("EXTN;500"));
 
     // Switching a pulsed board on runs the panel's whole sequence; all outputs off as the question's Yes.
     QList<QByteArray> from_script;
@@ -226,6 +230,12 @@ void tst_remote::client_limit_and_hostile_clients()
     QCOMPARE(answer(again), QByteArray("0,\"No error\""));
     QCOMPARE(w.form()->remote_status_label->text(), "Remote control: port " + QString::number(port) + ", 8 client(s)");
 
+    // Loopback only: the machine's other addresses take nobody.
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        QTcpSocket outside;
+        outside.connectToHost(address, port);
+        QVERIFY2(address.isLoopback() || !outside.waitForConnected(1000), qPrintable(address.toString()));
+    }
     // A port in use: said in the status strip, the program runs on.
     MainWindow second;
     second.form()->remote_port_edit->setText(QString::number(port));
