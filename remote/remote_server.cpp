@@ -4,6 +4,7 @@
 #include "scpi_parser.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <algorithm>
@@ -63,6 +64,7 @@ void remote_server::accept(QTcpServer& server)
             continue;
         }
         incoming->setParent(nullptr);
+        incoming->setReadBufferSize(max_pending);
         auto c = std::make_unique<client>();
         c->socket.reset(incoming);
         client* raw = c.get();
@@ -78,10 +80,16 @@ void remote_server::accept(QTcpServer& server)
 
 void remote_server::receive(client& c)
 {
-    if (c.closed)
-        return;
-    c.buffer += c.socket->readAll();
+    top_up(c);
     pump();
+}
+
+// Takes in at most max_pending unread bytes; the rest waits in the system, so a
+// client that sends faster than its lines run is slowed down, not stored.
+void remote_server::top_up(client& c)
+{
+    if (!c.closed && c.buffer.size() < max_pending)
+        c.buffer += c.socket->read(max_pending - c.buffer.size());
 }
 
 // The next complete line; a line longer than max_line is dropped whole, with
@@ -140,11 +148,15 @@ void remote_server::pump()
     if (busy)
         return;
     busy = true;
-    for (bool progress = true; progress;) {
+    QElapsedTimer slice;
+    slice.start();
+    bool progress = true;
+    while (progress && !slice.hasExpired(time_slice_ms)) {
         progress = false;
         for (size_t i = 0; i < clients.size(); ++i) {
             client& c = *clients[i];
             QByteArray line;
+            top_up(c);
             if (!c.closed && take_line(c, line)) {
                 run_line(c, line);
                 progress = true;
@@ -152,6 +164,9 @@ void remote_server::pump()
         }
     }
     busy = false;
+    // The window gets its turn before a flood of lines goes on.
+    if (progress)
+        QMetaObject::invokeMethod(this, &remote_server::pump, Qt::QueuedConnection);
     if (std::any_of(clients.begin(), clients.end(), [](const auto& c) { return c->closed; }))
         QMetaObject::invokeMethod(this, &remote_server::reap, Qt::QueuedConnection);
 }

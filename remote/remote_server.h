@@ -27,6 +27,10 @@ public:
     static constexpr int max_line = 4096;
     // A client that reads no answers is dropped before its backlog grows beyond this.
     static constexpr qint64 max_backlog = 1 << 20;
+    // Received bytes taken in per client before its lines have run.
+    static constexpr int max_pending = 1 << 16;
+    // Lines run at most this long in one go before the window's events.
+    static constexpr int time_slice_ms = 10;
 
     explicit remote_server(scpi_executor& executor, QObject* parent = nullptr);
     ~remote_server() override;
@@ -54,6 +58,7 @@ private:
 
     void accept(QTcpServer& server);
     void receive(client& c);
+    void top_up(client& c);
     bool take_line(client& c, QByteArray& line);
     void run_line(client& c, const QByteArray& line);
     void pump();

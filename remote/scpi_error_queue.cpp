@@ -9,7 +9,6 @@ struct known_error
 };
 
 const known_error known_errors[] = {
-    {-102, "Syntax error"},
     {-104, "Data type error"},
     {-108, "Parameter not allowed"},
     {-109, "Missing parameter"},
