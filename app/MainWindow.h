@@ -171,6 +171,13 @@ private:
     QTimer view_update_timer;
     QTimer reconnect_timer;
     QTimer device_heartbeat_timer;
+    // Declared after the channels, so that they go first.
+    std::unique_ptr<scpi_executor> remote_commands;
+    std::unique_ptr<remote_server> remote_control;
+    QString remote_failure; // why the last start failed
+    // Started by --remote: settings.ini keeps what the operator chose.
+    bool remote_from_command_line = false;
+    stored_settings remote_stored;
 
     qint64 rx_frame_count = 0;
     // Enabled boxes as they were when mini USB mode was switched on.
@@ -183,12 +190,4 @@ private:
     QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
-
-    // Declared after the channels, so that they go first.
-    std::unique_ptr<scpi_executor> remote_commands;
-    std::unique_ptr<remote_server> remote_control;
-    QString remote_failure; // why the last start failed
-    // Started by --remote: settings.ini keeps what the operator chose.
-    bool remote_from_command_line = false;
-    stored_settings remote_stored;
 };

@@ -84,8 +84,7 @@ void tst_remote::commands_data()
     QTest::newRow("empty queue") << QByteArray("") << QStringList{};
     QTest::newRow("long form, leading colon, lower case") << QByteArray(":system:connected?") << QStringList{"0"};
     QTest::newRow("answers of one line joined in order")
-        << QByteArray("*idn?;CHAN3:NAME?;chan3:type?;CHANNEL3:PRES?")
-        << QStringList{"Corvane,Corvane Studio,0,2.007;\"gamma\";\"\";0"};
+        << QByteArray("syst:conn?;CHAN3:NAME?;chan3:type?;CHANNEL3:PRES?") << QStringList{"0;\"gamma\";\"\";0"};
     QTest::newRow("a failed query answers nothing") << QByteArray("CHAN1:NAME?;CHAN1:MEAS:CURR?") << QStringList{"\"alpha\"", "-221"};
     QTest::newRow("set-point while disconnected") << QByteArray("CHAN1:CURR 5") << QStringList{"-221"};
     QTest::newRow("disabled channel") << QByteArray("CHAN2:MEAS:TEMP?") << QStringList{"-221"};
@@ -116,7 +115,7 @@ void tst_remote::commands()
     QCOMPARE(exchange(s, line), replies);
     // The session goes on after anything.
     s.write("*IDN?\n");
-    QCOMPARE(answer(s), QByteArray("Corvane,Corvane Studio,0,2.007"));
+    QVERIFY(answer(s).startsWith("Corvane,Corvane Studio,0,"));
     QTRY_COMPARE(w.form()->remote_status_label->text(), "Remote control: port " + w.form()->remote_port_edit->text() + ", 1 client(s)");
 }
 
