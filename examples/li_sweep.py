@@ -97,6 +97,8 @@ def main():
         deadline = time.monotonic() + 15.0
         while inst.query(f"CHAN{ch}:PRES?") != "1" and time.monotonic() < deadline:
             time.sleep(0.2)
+        # The panel takes the board's limits over its first polling passes.
+        time.sleep(3.0)
         kind = inst.query(f"CHAN{ch}:TYPE?").strip('"')
         if inst.query(f"CHAN{ch}:PRES?") != "1" or "CW" not in kind:
             raise RuntimeError(f"channel {ch} is no CW channel with a board answering ({kind or 'none'})")
