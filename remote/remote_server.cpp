@@ -69,9 +69,11 @@ void remote_server::accept(QTcpServer& server)
         c->socket.reset(incoming);
         client* raw = c.get();
         connect(incoming, &QTcpSocket::readyRead, this, [this, raw] { receive(*raw); });
+        // Complete lines sent before the close still run (echo ... | nc); a last
+        // line without its newline never does.
         connect(incoming, &QTcpSocket::disconnected, this, [this, raw] {
-            raw->closed = true;
-            QMetaObject::invokeMethod(this, &remote_server::reap, Qt::QueuedConnection);
+            raw->peer_gone = true;
+            pump();
         });
         clients.push_back(std::move(c));
         emit sig_clients_changed(client_count());
@@ -88,7 +90,11 @@ void remote_server::receive(client& c)
 // client that sends faster than its lines run is slowed down, not stored.
 void remote_server::top_up(client& c)
 {
-    if (!c.closed && c.buffer.size() < max_pending)
+    if (c.closed || c.buffer.indexOf('\n', c.offset) >= 0)
+        return; // a complete line is waiting already
+    c.buffer.remove(0, c.offset);
+    c.offset = 0;
+    if (c.buffer.size() < max_pending)
         c.buffer += c.socket->read(max_pending - c.buffer.size());
 }
 
@@ -97,18 +103,20 @@ void remote_server::top_up(client& c)
 bool remote_server::take_line(client& c, QByteArray& line)
 {
     for (;;) {
-        const int end = c.buffer.indexOf('\n');
+        const int end = c.buffer.indexOf('\n', c.offset);
         if (end < 0) {
-            if (c.buffer.size() > max_line) {
+            if (c.buffer.size() - c.offset > max_line) {
                 if (!c.discarding)
                     c.errors.push(-223, QStringLiteral("line longer than 4096 bytes dropped"));
                 c.discarding = true;
                 c.buffer.clear();
+                c.offset = 0;
             }
             return false;
         }
-        line = c.buffer.left(end);
-        c.buffer.remove(0, end + 1);
+        // Taken by offset: removing each line from the front would move the rest every time.
+        line = c.buffer.mid(c.offset, end - c.offset);
+        c.offset = end + 1;
         if (c.discarding || line.size() > max_line) {
             if (!c.discarding)
                 c.errors.push(-223, QStringLiteral("line longer than 4096 bytes dropped"));
@@ -131,7 +139,7 @@ void remote_server::run_line(client& c, const QByteArray& line)
         if (c.closed)
             return;
     }
-    if (answers.isEmpty())
+    if (answers.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState)
         return;
     c.socket->write(answers.join(QLatin1Char(';')).toLatin1() + '\n');
     if (c.socket->bytesToWrite() > max_backlog) {
@@ -160,6 +168,8 @@ void remote_server::pump()
             if (!c.closed && take_line(c, line)) {
                 run_line(c, line);
                 progress = true;
+            } else if (c.peer_gone) {
+                c.closed = true; // its last complete line has run
             }
         }
     }

@@ -51,8 +51,10 @@ private:
     {
         std::unique_ptr<QTcpSocket> socket;
         QByteArray buffer;
+        int offset = 0;          // start of the first line not yet taken
         bool discarding = false; // inside a line that was too long
-        bool closed = false;
+        bool closed = false;     // no more lines are taken
+        bool peer_gone = false;  // disconnected; closed once its last line ran
         scpi_error_queue errors;
     };
 
