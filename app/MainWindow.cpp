@@ -6,6 +6,8 @@
 #include "laser_params.h"
 #include "main_window_form.h"
 #include "panel_template.h"
+#include "remote_server.h"
+#include "scpi_executor.h"
 #include "serial_object.h"
 #include "settings_file.h"
 
@@ -70,6 +72,8 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     // The bit rate is fixed by the mode (115200, or 57600 in mini USB mode).
     ui->baudrate_edit_line->hide();
     ui->label_7->hide();
+
+    setup_remote();
 }
 
 MainWindow::~MainWindow()
@@ -141,6 +145,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     closing = true;
     reconnect_timer.stop();
+    // No remote command while the close asks and switches off.
+    stop_remote();
     ask_outputs_off(tr("quit"));
     for (const auto& laser : lasers)
         laser->worker->stop_polling();

@@ -25,6 +25,8 @@ class can_bus_object;
 class can_id_validator;
 class laser_object;
 class laser_params;
+class remote_server;
+class scpi_executor;
 class serial_object;
 class settings_file;
 
@@ -62,6 +64,11 @@ public:
     // Swallows mouse-wheel turns on the channel inputs it is installed on, so a scroll
     // through the channel list never changes a set-point by accident.
     bool eventFilter(QObject* obj, QEvent* event) override;
+
+    // Switches every emitting output off, as the outputs-off question's Yes does.
+    void switch_outputs_off();
+    // The SCPI server (listening or not).
+    remote_server* remote() const { return remote_control.get(); }
 
     // Set by main after construction; not owned.
     laser_params* params_window = nullptr;
@@ -144,6 +151,12 @@ private:
     void connection_attempt();
     void ask_outputs_off(const QString& action);
 
+    // remote control (main_window_remote.cpp)
+    void setup_remote();
+    void start_remote();
+    void stop_remote();
+    void show_remote_status();
+
     // Stops every worker and then the serial thread, after it wrote what was
     // queued to it. Runs at close, and from the destructor if there was none.
     void shut_down_threads();
@@ -172,6 +185,13 @@ private:
     QTimer view_update_timer;
     QTimer reconnect_timer;
     QTimer device_heartbeat_timer;
+    // Declared after the channels, so that they go first.
+    std::unique_ptr<scpi_executor> remote_commands;
+    std::unique_ptr<remote_server> remote_control;
+    QString remote_failure; // why the last start failed
+    // Started by --remote: settings.ini keeps what the operator chose.
+    bool remote_from_command_line = false;
+    stored_settings remote_stored;
 
     qint64 rx_frame_count = 0;
     // Enabled boxes as they were when mini USB mode was switched on.

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "can_port_name.h"
+#include "stored_settings.h"
 
 #include <QDir>
 
@@ -21,6 +22,10 @@ const QCommandLineOption port_opt(
 const QCommandLineOption frames_opt(
     QStringLiteral("report-frames"),
     QStringLiteral("At exit, print the number of received frames to standard error (diagnostics)."));
+const QCommandLineOption remote_opt(
+    QStringLiteral("remote"),
+    QStringLiteral("Start the SCPI remote-control server for this run, on 127.0.0.1 and ::1 only, "
+                   "port PORT (--remote [PORT], default 5025)."));
 
 // Options QGuiApplication and QApplication take themselves.
 const char* const qt_value_options[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
@@ -44,7 +49,7 @@ command_line::command_line()
         "Qt's own options (-platform, -style, -session, ...) are accepted."));
     // Qt's options come with one dash and a word: -platform offscreen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({help_opt, version_opt, port_opt, frames_opt});
+    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, remote_opt});
     for (const char* name : qt_value_options) {
         QCommandLineOption opt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         opt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -57,8 +62,30 @@ command_line::command_line()
     }
 }
 
-command_line::action command_line::parse(const QStringList& args)
+command_line::action command_line::parse(const QStringList& given)
 {
+    // --remote takes an optional port, which the option parser cannot: a
+    // number right after it (or after '=') is taken here.
+    QStringList args;
+    remote_port = 0;
+    for (int i = 0; i < given.size(); ++i) {
+        const QString& a = given[i];
+        const bool is_remote = i > 0 && (a == QLatin1String("--remote") || a == QLatin1String("-remote"));
+        const bool with_value = i > 0 && a.startsWith(QLatin1String("--remote="));
+        if (!is_remote && !with_value) {
+            args << a;
+            continue;
+        }
+        QString value = with_value ? a.section(QLatin1Char('='), 1) : QString();
+        if (is_remote && i + 1 < given.size() && !given[i + 1].isEmpty() && given[i + 1][0].isDigit())
+            value = given[++i];
+        bool ok = value.isEmpty();
+        remote_port = ok ? stored_settings::default_remote_port : value.toInt(&ok, 10);
+        if (!ok || remote_port < 1 || remote_port > 65535) {
+            error_text = QStringLiteral("--remote takes a port number 1 to 65535, not ") + value;
+            return fail;
+        }
+    }
     if (!parser.parse(args)) {
         error_text = parser.errorText();
         return fail;

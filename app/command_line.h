@@ -25,6 +25,8 @@ public:
     // directory (the serial library would look for it under /dev).
     QStringList ports;
     bool report_frames = false;
+    // --remote [PORT]: the SCPI server's port for this run, 0 when not asked for.
+    int remote_port = 0;
 
 private:
     QCommandLineParser parser;

@@ -149,6 +149,13 @@ void MainWindow::ask_outputs_off(const QString& action)
         return;
     }
     qDebug() << "Yes was clicked";
+    switch_outputs_off();
+}
+
+void MainWindow::switch_outputs_off()
+{
+    if (!connected)
+        return; // no reply would ever clear an emission flag
     // laser_off() waits 1 ms after each frame with the event loop running, so
     // replies arrive and clear the emission flags between passes.
     for (int pass = 0; pass < outputs_off_passes; ++pass) {

@@ -23,6 +23,9 @@ void MainWindow::load_settings()
     for (int i = 0; i < channel_count; ++i)
         channel_widget<QLineEdit>(QStringLiteral("addr"), i)->setText(s.rows[i].addr);
     ui->baudrate_edit_line->setText(saved_port_speed);
+    remote_stored = s;
+    ui->remote_checkbox->setChecked(s.remote_enabled);
+    ui->remote_port_edit->setText(s.remote_port);
 }
 
 void MainWindow::restore_mini_usb_mode()
@@ -44,6 +47,8 @@ void MainWindow::save_settings()
         s.rows[i].addr = channel_widget<QLineEdit>(QStringLiteral("addr"), i)->text();
     }
     s.mini_usb = ui->mini_usb_mode_checkbox->isChecked();
+    s.remote_enabled = remote_from_command_line ? remote_stored.remote_enabled : ui->remote_checkbox->isChecked();
+    s.remote_port = remote_from_command_line ? remote_stored.remote_port : ui->remote_port_edit->text();
     QString why;
     save_failed = !settings->save(s, why);
     if (!save_failed)

@@ -30,6 +30,15 @@ QString valid_can_id(const QString& text)
     return ok && id >= 0 && id <= 255 ? QString::number(id) : QString();
 }
 
+// A TCP port number 1..65535, else the default one.
+QString valid_remote_port(const QString& text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok, 10);
+    return ok && port >= 1 && port <= 65535 ? QString::number(port)
+                                            : QString::number(stored_settings::default_remote_port);
+}
+
 bool is_hex_digit(QChar c)
 {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
@@ -116,6 +125,8 @@ bool settings_file::load(stored_settings& s) const
         s.rows[i].name = text_value(name_key(i));
     for (int i = 0; i < stored_settings::channel_count; ++i)
         s.rows[i].addr = valid_can_id(store.value(addr_key(i)).toString());
+    s.remote_enabled = store.value(QStringLiteral("remote/enabled"), false).toBool();
+    s.remote_port = valid_remote_port(store.value(QStringLiteral("remote/port")).toString());
     return true;
 }
 
@@ -160,6 +171,9 @@ bool settings_file::save(const stored_settings& s, QString& why)
     for (int i = 0; i < stored_settings::channel_count; ++i)
         put(conf, addr_key(i), quoted(s.rows[i].addr));
     put(conf, QStringLiteral("device_conf/mini_usb"), flag(s.mini_usb));
+    QString remote;
+    put(remote, QStringLiteral("remote/enabled"), flag(s.remote_enabled));
+    put(remote, QStringLiteral("remote/port"), quoted(s.remote_port));
     QString marker;
     put(marker, QStringLiteral("settings/available"), QStringLiteral("1"));
 
@@ -167,10 +181,12 @@ bool settings_file::save(const stored_settings& s, QString& why)
     // version's) are kept, as text, in their groups.
     QMap<QString, QString> sections{{QStringLiteral("serial"), serial},
                                     {QStringLiteral("device_conf"), conf},
+                                    {QStringLiteral("remote"), remote},
                                     {QStringLiteral("settings"), marker}};
     QSet<QString> ours{QStringLiteral("serial/portname"), QStringLiteral("serial/portspeed"),
                        QStringLiteral("serial/connection_mode"), QStringLiteral("device_conf/mini_usb"),
-                       QStringLiteral("settings/available")};
+                       QStringLiteral("settings/available"), QStringLiteral("remote/enabled"),
+                       QStringLiteral("remote/port")};
     for (int i = 0; i < stored_settings::channel_count; ++i)
         ours << enabled_key(i) << name_key(i) << addr_key(i);
     for (const QString& key : store.allKeys()) {

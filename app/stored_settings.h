@@ -11,6 +11,8 @@ struct stored_settings
     static constexpr const char* default_port_speed = "115200";
     // A board on its own mini-USB cable talks at this rate; an adapter never does.
     static constexpr const char* mini_usb_port_speed = "57600";
+    // The usual port of SCPI instruments on raw TCP.
+    static constexpr int default_remote_port = 5025;
 
     struct channel_row
     {
@@ -24,4 +26,7 @@ struct stored_settings
     bool auto_connection = false;
     std::array<channel_row, channel_count> rows;
     bool mini_usb = false;
+    // The SCPI server: off unless the operator turned it on.
+    bool remote_enabled = false;
+    QString remote_port = QString::number(default_remote_port);
 };

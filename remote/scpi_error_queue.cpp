@@ -1,0 +1,59 @@
+#include "scpi_error_queue.h"
+
+namespace {
+
+struct known_error
+{
+    int code;
+    const char* text;
+};
+
+const known_error known_errors[] = {
+    {-104, "Data type error"},
+    {-108, "Parameter not allowed"},
+    {-109, "Missing parameter"},
+    {-113, "Undefined header"},
+    {-114, "Header suffix out of range"},
+    {-221, "Settings conflict"},
+    {-222, "Data out of range"},
+    {-223, "Too much data"},
+    {-224, "Illegal parameter value"},
+    {-350, "Queue overflow"},
+};
+
+QString entry(int code, const QString& detail)
+{
+    QString message = scpi_error_queue::text(code);
+    if (!detail.isEmpty())
+        message += QLatin1Char(';') + detail;
+    // A quote inside a string is written twice.
+    message.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QString::number(code) + QStringLiteral(",\"") + message + QLatin1Char('"');
+}
+
+} // namespace
+
+QString scpi_error_queue::text(int code)
+{
+    for (const known_error& e : known_errors) {
+        if (e.code == code)
+            return QLatin1String(e.text);
+    }
+    return QStringLiteral("Error");
+}
+
+void scpi_error_queue::push(int code, const QString& detail)
+{
+    if (size() >= capacity)
+        return; // the overflow mark is in place already
+    entries.push_back(size() == capacity - 1 ? entry(-350, QString()) : entry(code, detail));
+}
+
+QString scpi_error_queue::pop()
+{
+    if (entries.empty())
+        return QStringLiteral("0,\"No error\"");
+    QString e = entries.front();
+    entries.pop_front();
+    return e;
+}
