@@ -5,6 +5,7 @@
 #include "laser_params.h"
 #include "main_window_form.h"
 #include "panel_template.h"
+#include "recorder.h"
 #include "serial_object.h"
 #include "settings_file.h"
 
@@ -68,6 +69,8 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     // The bit rate is fixed by the mode (115200, or 57600 in mini USB mode).
     ui->baudrate_edit_line->hide();
     ui->label_7->hide();
+
+    setup_recording();
 }
 
 MainWindow::~MainWindow()
@@ -159,6 +162,9 @@ void MainWindow::shut_down_threads()
     view_update_timer.stop();
     reconnect_timer.stop();
     device_heartbeat_timer.stop();
+    // The rows sampled so far are written before the writer thread ends.
+    if (recordings)
+        recordings->shut_down();
     for (const auto& laser : lasers) {
         if (laser)
             laser->worker->stop_and_wait();

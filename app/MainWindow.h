@@ -14,12 +14,15 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class QCloseEvent;
 class QEvent;
 class QMessageBox;
 class QThread;
 class can_id_validator;
+class recorder;
+struct channel_reading;
 class laser_object;
 class laser_params;
 class serial_object;
@@ -56,6 +59,11 @@ public:
     // Swallows mouse-wheel turns on the channel inputs it is installed on, so a scroll
     // through the channel list never changes a set-point by accident.
     bool eventFilter(QObject* obj, QEvent* event) override;
+
+    // Starts recording every enabled channel into `file`, or into a new file in
+    // recordings/ when `file` is empty (main_window_recording.cpp).
+    void start_recording(const QString& file = QString());
+    recorder& recording() const { return *recordings; }
 
     // Set by main after construction; not owned.
     laser_params* params_window = nullptr;
@@ -99,6 +107,8 @@ private slots:
     void on_serial_refresh_button_clicked();
     void on_mini_usb_mode_checkbox_clicked();
     void on_main_menu_butt_3_clicked();
+    void sl_record_clicked(bool on);
+    void sl_record_interval_chosen(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -134,7 +144,14 @@ private:
     void connection_attempt();
     void ask_outputs_off(const QString& action);
 
-    // Stops every worker and then the serial thread, after it wrote what was
+    // recording (main_window_recording.cpp)
+    void setup_recording();
+    void show_recording_state();
+    void show_recording_failure(const QString& message);
+    // What every enabled channel shows now.
+    std::vector<channel_reading> enabled_readings() const;
+
+    // Stops the recording, every worker and then the serial thread, after it wrote what was
     // queued to it. Runs at close, and from the destructor if there was none.
     void shut_down_threads();
 
@@ -158,6 +175,9 @@ private:
     QTimer view_update_timer;
     QTimer reconnect_timer;
     QTimer device_heartbeat_timer;
+    std::unique_ptr<recorder> recordings;
+    QTimer record_clock_timer; // elapsed time in the status strip
+    QPointer<QMessageBox> record_failure_box;
 
     qint64 rx_frame_count = 0;
     // Enabled boxes as they were when mini USB mode was switched on.

@@ -25,6 +25,8 @@ public:
     // directory (the serial library would look for it under /dev).
     QStringList ports;
     bool report_frames = false;
+    // --record FILE, as an absolute path; empty without the option.
+    QString record_file;
 
 private:
     QCommandLineParser parser;
