@@ -6,6 +6,7 @@
 #include "main_window_form.h"
 #include "panel_template.h"
 #include "recorder.h"
+#include "trend_store.h"
 #include "serial_object.h"
 #include "settings_file.h"
 
@@ -71,6 +72,7 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     ui->label_7->hide();
 
     setup_recording();
+    setup_trends();
 }
 
 MainWindow::~MainWindow()
@@ -162,6 +164,7 @@ void MainWindow::shut_down_threads()
     view_update_timer.stop();
     reconnect_timer.stop();
     device_heartbeat_timer.stop();
+    trend_sample_timer.stop();
     // The rows sampled so far are written before the writer thread ends.
     if (recordings)
         recordings->shut_down();
@@ -274,8 +277,9 @@ QString MainWindow::channel_name(const QString& base, int index)
 void MainWindow::select_page(int page_index)
 {
     ui->stackedWidget->setCurrentIndex(page_index);
-    QPushButton* const buttons[] = {ui->main_menu_butt, ui->main_menu_butt_2, ui->main_menu_butt_3};
-    for (int i = 0; i < 3; ++i)
+    QPushButton* const buttons[] = {ui->main_menu_butt, ui->main_menu_butt_2, ui->main_menu_butt_3,
+                                    ui->main_menu_butt_4};
+    for (int i = 0; i < 4; ++i)
         buttons[i]->setStyleSheet(QLatin1String(i + 1 == page_index ? active_menu_style : idle_menu_style));
 }
 

@@ -22,6 +22,8 @@ class QMessageBox;
 class QThread;
 class can_id_validator;
 class recorder;
+class trend_store;
+class trends_page;
 struct channel_reading;
 class laser_object;
 class laser_params;
@@ -64,6 +66,9 @@ public:
     // recordings/ when `file` is empty (main_window_recording.cpp).
     void start_recording(const QString& file = QString());
     recorder& recording() const { return *recordings; }
+    // The history the Trends page plots, and the page (main_window_trends.cpp).
+    trend_store& trends() const { return *trend_history; }
+    trends_page* trends_view() const { return trend_view; }
 
     // Set by main after construction; not owned.
     laser_params* params_window = nullptr;
@@ -107,6 +112,7 @@ private slots:
     void on_serial_refresh_button_clicked();
     void on_mini_usb_mode_checkbox_clicked();
     void on_main_menu_butt_3_clicked();
+    void on_main_menu_butt_4_clicked();
     void sl_record_clicked(bool on);
     void sl_record_interval_chosen(int index);
 
@@ -148,6 +154,9 @@ private:
     void setup_recording();
     void show_recording_state();
     void show_recording_failure(const QString& message);
+    // trends (main_window_trends.cpp)
+    void setup_trends();
+    void sample_trends();
     // What every enabled channel shows now.
     std::vector<channel_reading> enabled_readings() const;
 
@@ -178,6 +187,9 @@ private:
     std::unique_ptr<recorder> recordings;
     QTimer record_clock_timer; // elapsed time in the status strip
     QPointer<QMessageBox> record_failure_box;
+    std::unique_ptr<trend_store> trend_history;
+    QTimer trend_sample_timer;
+    trends_page* trend_view = nullptr; // owned by its page of the form
 
     qint64 rx_frame_count = 0;
     // Enabled boxes as they were when mini USB mode was switched on.
