@@ -20,6 +20,13 @@ QColor colour(trend_store::quantity q)
     return colours[q];
 }
 
+// Short enough for the height of a lane.
+QString axis_label(trend_store::quantity q)
+{
+    const char* const names[] = {"Current", "Current", "Temp.", "Power", "Voltage", "Rate", "Output", "Input"};
+    return QString::fromLatin1(names[q]) + QStringLiteral(" (") + trend_store::unit(q) + QLatin1Char(')');
+}
+
 } // namespace
 
 channel_plot::channel_plot(QWidget* parent)
@@ -56,7 +63,7 @@ void channel_plot::build(const std::vector<trend_store::quantity>& quantities)
             && lanes.back().graphs.front().first == trend_store::output_voltage_V) {
             lanes.back().graphs.push_back({q, plot->addGraph(lanes.back().rect->axis(QCPAxis::atBottom),
                                                              lanes.back().rect->axis(QCPAxis::atLeft))});
-            lanes.back().rect->axis(QCPAxis::atLeft)->setLabel(tr("Voltage (V)"));
+            lanes.back().rect->axis(QCPAxis::atLeft)->setLabel(tr("Out / in (V)"));
             continue;
         }
         auto* rect = new QCPAxisRect(plot);
@@ -64,14 +71,19 @@ void channel_plot::build(const std::vector<trend_store::quantity>& quantities)
         plot->plotLayout()->addElement(int(lanes.size()), 0, rect);
         QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
         rect->axis(QCPAxis::atBottom)->setTicker(ticker);
-        rect->axis(QCPAxis::atLeft)->setLabel(trend_store::title(q) + QStringLiteral(" (") + trend_store::unit(q)
-                                              + QLatin1Char(')'));
+        QCPAxis* value_axis = rect->axis(QCPAxis::atLeft);
+        value_axis->setLabel(axis_label(q));
+        QFont small = value_axis->labelFont();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        value_axis->setLabelFont(small);
+        value_axis->ticker()->setTickCount(3);
         lanes.push_back({rect, {{q, plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft))}}});
     }
     for (const lane& l : lanes) {
         for (const auto& g : l.graphs) {
             QPen pen(colour(g.first));
-            pen.setWidthF(1.5);
+            // One pixel wide: a wider pen costs ten times more over a day of points.
+            pen.setWidth(1);
             if (g.first == trend_store::input_voltage_V)
                 pen.setStyle(Qt::DashLine);
             g.second->setPen(pen);

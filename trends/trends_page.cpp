@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
+#include <algorithm>
+
 namespace {
 
 const double spans_s[] = {60.0, 600.0, 3600.0, 86400.0};
@@ -61,7 +63,11 @@ trends_page::trends_page(const trend_store& store, reading_source source, QWidge
     connect(span_combo, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { redraw(); });
     connect(save_button, &QPushButton::clicked, this, &trends_page::ask_and_save);
     redraw_timer.setInterval(redraw_ms);
-    connect(&redraw_timer, &QTimer::timeout, this, [this] { redraw(); });
+    connect(&redraw_timer, &QTimer::timeout, this, [this] {
+        // A pixel of the long spans is seconds wide: redrawn less often.
+        if (!since_redraw.isValid() || since_redraw.elapsed() >= std::min(10000.0, span_s() / 1.8))
+            redraw();
+    });
 }
 
 void trends_page::set_span(int index)
@@ -77,6 +83,7 @@ double trends_page::span_s() const
 void trends_page::redraw(bool all)
 {
     ++redraw_count;
+    since_redraw.start();
     const double to = QDateTime::currentMSecsSinceEpoch() / 1000.0;
     const double from = to - span_s();
     std::array<bool, 10> enabled{};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -54,5 +55,6 @@ private:
     QWidget* plots_box = nullptr;
     std::array<channel_plot*, 10> plots{};
     QTimer redraw_timer;
+    QElapsedTimer since_redraw;
     int redraw_count = 0;
 };
