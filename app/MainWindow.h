@@ -69,6 +69,7 @@ public:
     // The history the Trends page plots, and the page (main_window_trends.cpp).
     trend_store& trends() const { return *trend_history; }
     trends_page* trends_view() const { return trend_view; }
+    void show_trends() { select_page(4); }
 
     // Set by main after construction; not owned.
     laser_params* params_window = nullptr;

@@ -24,6 +24,8 @@ const QCommandLineOption record_opt(
                    "(an existing file is kept: the recording gets a new name with a number)."),
     QStringLiteral("FILE"));
 
+const QCommandLineOption trends_opt(QStringLiteral("trends"), QStringLiteral("Open on the Trends page."));
+
 // Options QGuiApplication and QApplication take themselves.
 const char* const qt_value_options[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
                                         "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
@@ -45,7 +47,7 @@ command_line::command_line()
         "Qt's own options (-platform, -style, -session, ...) are accepted."));
     // Qt's options come with one dash and a word: -platform offscreen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, record_opt});
+    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, record_opt, trends_opt});
     for (const char* name : qt_value_options) {
         QCommandLineOption opt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         opt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -78,6 +80,7 @@ command_line::action command_line::parse(const QStringList& args)
         ports << (relative_path ? QDir::cleanPath(QDir::current().absoluteFilePath(name)) : name);
     }
     report_frames = parser.isSet(frames_opt);
+    open_trends = parser.isSet(trends_opt);
     record_file.clear();
     if (parser.isSet(record_opt)) {
         record_file = parser.value(record_opt);

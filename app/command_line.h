@@ -27,6 +27,7 @@ public:
     bool report_frames = false;
     // --record FILE, as an absolute path; empty without the option.
     QString record_file;
+    bool open_trends = false;
 
 private:
     QCommandLineParser parser;

@@ -25,5 +25,5 @@ void MainWindow::sample_trends()
 
 void MainWindow::on_main_menu_butt_4_clicked()
 {
-    select_page(4);
+    show_trends();
 }

@@ -5,6 +5,8 @@
 # runs), its peak resident memory, and whether every reply that the simulated
 # bus sent was received (the program's frame counter against the bus's count).
 # Limits: CPU <= 2 %, RSS <= 100 MB, no reply lost; exits 1 when one is missed.
+# TRENDS=1 opens the program on the Trends page (window 1280x1000, the plots
+# in view redrawn twice a second), to compare its CPU with a run without it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
@@ -38,6 +40,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+trends_args=()
+if [ "${TRENDS:-0}" = 1 ]; then
+  trends_args=(--trends -qwindowgeometry 1280x1000+0+0)
+fi
+
 cpu_results=()
 rss_results=()
 lost_any=0
@@ -65,7 +72,7 @@ for run in $(seq 1 "$runs"); do
     sleep 0.1
   done
 
-  (cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$program" --port "$link" --report-frames) >"$dir/app.log" 2>&1 &
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$program" --port "$link" --report-frames "${trends_args[@]}") >"$dir/app.log" 2>&1 &
   app_pid=$!
 
   sleep "$warmup_s"

@@ -112,6 +112,9 @@ bool trends_page::save_png(const QString& path)
         if (p->isVisible())
             p->chart()->replot(); // at once: the grab below paints what the plots hold
     }
+    // Plots just shown may not have their room yet: the image takes all of them.
+    plots_box->layout()->activate();
+    plots_box->resize(plots_box->width(), std::max(plots_box->height(), plots_box->minimumSizeHint().height()));
     return plots_box->grab().save(path, "PNG");
 }
 

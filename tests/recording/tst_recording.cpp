@@ -6,7 +6,12 @@
 #include "channel_reading.h"
 #include "driver_type.h"
 #include "laser_object.h"
+#include "channel_plot.h"
+#include "command_line.h"
+#include "history_series.h"
 #include "recorder.h"
+#include "trend_store.h"
+#include "trends_page.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -98,6 +103,10 @@ private slots:
     void failures_stop_with_a_message_data();
     void failures_stop_with_a_message();
     void never_overwrites();
+    void history_keeps_extremes_data();
+    void history_keeps_extremes();
+    void trends_redrawn_only_while_shown();
+    void record_option();
 };
 
 void tst_recording::six_boards_recorded()
@@ -177,6 +186,24 @@ void tst_recording::six_boards_recorded()
             wrong << QString("%1: %2 is '%3', expected '%4'").arg(e.what, e.column, row.value(e.column), e.value);
     }
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("\n")));
+    // The same readings on the Trends page, each channel with its family's lanes.
+    w->show();
+    w->form()->main_menu_butt_4->click();
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    const struct { int channel; const char* text; } readouts[] = {
+        {1, "Current 123.4 mA,  Temperature 10.5 \u00B0C,  Optical power 94.7 mW"},
+        {3, "Temperature 12 \u00B0C,  Voltage 50 V,  Repetition rate"},
+        {6, "Current 2.5 A,  Temperature 30 \u00B0C,  Output voltage 24 V,  Input voltage 48 V"},
+    };
+    for (const auto& r : readouts) {
+        const QString text = w->trends_view()->plot(r.channel)->readout_at(now - 1);
+        QVERIFY2(text.contains(QString::fromUtf8(r.text)), qPrintable(text));
+    }
+    QVERIFY(w->trends_view()->plot(7)->readout_at(now - 1).isEmpty()); // no device, nothing to read
+    const QString png = wd.path() + "/trends.png";
+    QVERIFY(w->trends_view()->save_png(png));
+    QVERIFY2(QImage(png).height() > 6 * 300, qPrintable(QString::number(QImage(png).height()))); // every enabled channel, also those scrolled out of view
+
     // One row per channel per interval, times moving on in half seconds.
     const double first = rows.first().value("elapsed_s").toDouble();
     const double second = rows.at(7).value("elapsed_s").toDouble();
@@ -272,6 +299,84 @@ void tst_recording::never_overwrites()
     // Every file still holds its header: none was opened over another.
     for (const QString& name : expected + QStringList{fresh})
         QVERIFY2(read_csv(name).isEmpty() && QFileInfo(name).size() > 100, qPrintable(name));
+}
+
+void tst_recording::history_keeps_extremes_data()
+{
+    QTest::addColumn<double>("at");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("kept");
+    // Samples every 0.5 s from 0 to 700 s, steady at 1.0 but for one; the last
+    // 60 s as sampled, 10 s buckets before, nothing older than 600 s.
+    QTest::newRow("spike in an old bucket") << 100.5 << 9.0 << true;
+    QTest::newRow("dip in an old bucket") << 200.0 << -5.0 << true;
+    QTest::newRow("spike at a bucket's edge") << 310.0 << 7.0 << true;
+    QTest::newRow("gap in an old bucket") << 420.5 << qQNaN() << true;
+    QTest::newRow("spike among recent samples") << 690.0 << 3.0 << true;
+    QTest::newRow("spike older than kept") << 50.0 << 9.0 << false;
+}
+
+void tst_recording::history_keeps_extremes()
+{
+    QFETCH(double, at);
+    QFETCH(double, value);
+    QFETCH(bool, kept);
+    history_series s({60.0, 1000, 10.0, 600.0});
+    for (double t = 0; t <= 700.0; t += 0.5)
+        s.add(t, t == at ? value : 1.0);
+    QVector<double> times;
+    QVector<double> values;
+    s.points(0, 700, times, values);
+    int found = 0;
+    for (int i = 0; i < times.size(); ++i) {
+        QVERIFY2(i == 0 || times[i] >= times[i - 1], "points out of time order");
+        const bool odd = std::isnan(values[i]) || values[i] != 1.0;
+        if (odd && times[i] == at && (std::isnan(value) ? std::isnan(values[i]) : values[i] == value))
+            ++found;
+        else
+            QVERIFY2(!odd, qPrintable(QString("stray value %1 at %2").arg(values[i]).arg(times[i])));
+    }
+    QCOMPARE(found, kept ? 1 : 0);
+    // Bounded: the recent samples and two points per old bucket.
+    QVERIFY2(s.size() <= 121 + 2 * 62, qPrintable(QString::number(s.size())));
+    QVERIFY(times.first() >= 80.0);
+    // A window inside the old buckets gets their extremes too.
+    s.points(at - 5, at + 5, times, values);
+    QCOMPARE(times.contains(at), kept);
+}
+
+void tst_recording::trends_redrawn_only_while_shown()
+{
+    e2e::working_dir wd;
+    MainWindow w;
+    w.show();
+    trends_page* page = w.trends_view();
+    QTest::qWait(1200);
+    QCOMPARE(page->redraws(), 0); // hidden: no redraw at all
+    w.form()->main_menu_butt_4->click();
+    QTRY_VERIFY(page->redraws() >= 3);
+    w.form()->main_menu_butt->click();
+    const int shown = page->redraws();
+    QTest::qWait(1200);
+    QCOMPARE(page->redraws(), shown);
+}
+
+void tst_recording::record_option()
+{
+    e2e::working_dir wd;
+    const struct { QStringList args; command_line::action result; QString file; } rows[] = {
+        {{"p", "--record", "out/a.csv"}, command_line::run, wd.path() + "/out/a.csv"},
+        {{"p", "--record", "/tmp/b.csv"}, command_line::run, "/tmp/b.csv"},
+        {{"p"}, command_line::run, ""},
+        {{"p", "--record"}, command_line::fail, ""},
+        {{"p", "--record", ""}, command_line::fail, ""},
+    };
+    for (const auto& r : rows) {
+        command_line c;
+        QCOMPARE(c.parse(r.args), r.result);
+        if (r.result == command_line::run)
+            QCOMPARE(c.record_file, r.file);
+    }
 }
 
 QTEST_MAIN(tst_recording)
