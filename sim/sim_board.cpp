@@ -180,7 +180,7 @@ bool sim_board::reply_value(int get_code, int32_t& value) const
     // output voltage wobble; a board that is off reads still.
     const double live_current = current + (current > 0 ? wobble(0.002 * current, 47, 1) : 0.0);
     const bool regulated = type == type_power_dcdc ? current > 0 : register_value(0x21) != 0;
-    const double live_temperature = temperature + (regulated ? wobble(0.05, 90, 2) : 0.0);
+    const double live_temperature = temperature + (regulated ? wobble(0.08, 90, 2) : 0.0);
     switch (get_code) {
     case 0xD0: value = type; return true;
     case 0xD1: value = id; return true;

@@ -46,7 +46,8 @@ channel_plot::channel_plot(QWidget* parent)
     layout->addWidget(readout);
     readout->setText(QStringLiteral(" "));
     plot->plotLayout()->clear();
-    plot->setNoAntialiasingOnDrag(true);
+    // Never laid out at zero height: its paint buffer would be null.
+    plot->setMinimumHeight(lane_height);
     connect(plot, &QCustomPlot::mouseMove, this, &channel_plot::mouse_moved);
 }
 
@@ -137,7 +138,9 @@ void channel_plot::show_history(const trend_store& store, const channel_reading&
         const double pad = high > low ? (high - low) * 0.08 : std::max(0.05, std::fabs(high) * 0.01);
         l.rect->axis(QCPAxis::atLeft)->setRange(low - pad, high + pad);
     }
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    // Not yet laid out: it draws itself when it gets its size.
+    if (!plot->viewport().isEmpty())
+        plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
 QString channel_plot::readout_at(double t) const

@@ -121,7 +121,7 @@ void tst_recording::six_boards_recorded()
                                      board(driver_type::soa_ns, 15, {{0x18, 200}, {0x20, 1}, {0x22, 1}}),
                                      board(driver_type::power_dcdc, 16, {{0x10, 1}, {0x11, 250}})});
     QVERIFY(sim->is_running());
-    const QStringList names = {"CW, \"left\"", "Präzision", "PS", "NS", "SOA", "DCDC", "nobody"};
+    const QStringList names = {"CW \"left\"", "Präzision", "PS, bench 2", "NS", "SOA", "DCDC", "nobody"};
     auto w = connected_window(*sim, {{0, 11}, {1, 12}, {2, 13}, {3, 14}, {4, 15}, {5, 16}, {6, 99}}, names);
     for (int i = 0; i < 6; ++i)
         QTRY_VERIFY_WITH_TIMEOUT(w->channel(i)->reading().present, 15000);
@@ -146,7 +146,7 @@ void tst_recording::six_boards_recorded()
     struct expectation { const char* what; int slot; const char* column; QString value; };
     const expectation expected[] = {
         {"cw type", 0, "type", "CW Type"},
-        {"cw name with comma and quotes", 0, "name", names[0]},
+        {"cw name with quotes", 0, "name", names[0]},
         {"cw can id", 0, "can_id", "11"},
         {"cw emission", 0, "emission", "1"},
         {"cw current", 0, "current_mA", "123.4"},
@@ -157,6 +157,7 @@ void tst_recording::six_boards_recorded()
         {"precision name in utf-8", 1, "name", names[1]},
         {"precision current, two decimals", 1, "current_mA", "1234.57"},
         {"precision temperature, two decimals", 1, "temperature_C", "10.25"},
+        {"ps name with a comma", 2, "name", names[2]},
         {"ps voltage", 2, "voltage_V", "50.0"},
         {"ps temperature", 2, "temperature_C", "12.0"},
         {"ps rate as the panel", 2, "frequency_kHz", panel(2, &laser_object::freq_label)},
@@ -309,7 +310,7 @@ void tst_recording::history_keeps_extremes_data()
     // Samples every 0.5 s from 0 to 700 s, steady at 1.0 but for one; the last
     // 60 s as sampled, 10 s buckets before, nothing older than 600 s.
     QTest::newRow("spike in an old bucket") << 100.5 << 9.0 << true;
-    QTest::newRow("dip in an old bucket") << 200.0 << -5.0 << true;
+    QTest::newRow("dip inside an old bucket") << 204.5 << -5.0 << true;
     QTest::newRow("spike at a bucket's edge") << 310.0 << 7.0 << true;
     QTest::newRow("gap in an old bucket") << 420.5 << qQNaN() << true;
     QTest::newRow("spike among recent samples") << 690.0 << 3.0 << true;
@@ -364,18 +365,18 @@ void tst_recording::trends_redrawn_only_while_shown()
 void tst_recording::record_option()
 {
     e2e::working_dir wd;
-    const struct { QStringList args; command_line::action result; QString file; } rows[] = {
-        {{"p", "--record", "out/a.csv"}, command_line::run, wd.path() + "/out/a.csv"},
-        {{"p", "--record", "/tmp/b.csv"}, command_line::run, "/tmp/b.csv"},
-        {{"p"}, command_line::run, ""},
-        {{"p", "--record"}, command_line::fail, ""},
-        {{"p", "--record", ""}, command_line::fail, ""},
+    const struct { QStringList args; command_line::action result; QString file; bool trends; } rows[] = {
+        {{"p", "--record", "out/a.csv"}, command_line::run, wd.path() + "/out/a.csv", false},
+        {{"p", "--record", "/tmp/b.csv", "--trends"}, command_line::run, "/tmp/b.csv", true},
+        {{"p"}, command_line::run, "", false},
+        {{"p", "--record"}, command_line::fail, "", false},
+        {{"p", "--record", ""}, command_line::fail, "", false},
     };
     for (const auto& r : rows) {
         command_line c;
-        QCOMPARE(c.parse(r.args), r.result);
-        if (r.result == command_line::run)
-            QCOMPARE(c.record_file, r.file);
+        const QString label = r.args.join(' ');
+        QVERIFY2(c.parse(r.args) == r.result, qPrintable(label));
+        QVERIFY2(r.result == command_line::fail || (c.record_file == r.file && c.open_trends == r.trends), qPrintable(label));
     }
 }
 
