@@ -63,7 +63,9 @@ void recorder::shut_down()
     stop();
     if (!thread)
         return;
-    // Quits after the rows and the close already queued to it.
+    // Waits until the writer has handled the rows and the close queued to it:
+    // quit() alone may end its event loop before them.
+    QMetaObject::invokeMethod(writer.get(), [] {}, Qt::BlockingQueuedConnection);
     thread->quit();
     thread->wait();
     writer.reset();
