@@ -6,9 +6,9 @@
 #include "main_window_form.h"
 #include "panel_template.h"
 #include "recorder.h"
-#include "trend_store.h"
 #include "serial_object.h"
 #include "settings_file.h"
+#include "trend_store.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
