@@ -161,6 +161,8 @@ int main(int argc, char* argv[])
                    .arg(median(ms), 0, 'f', 1)
                    .arg(repeats);
     }
+    out << QStringLiteral("resident memory with the history and ten plots drawn: %1 MB\n").arg(rss_kb() / 1024.0, 0, 'f', 1);
+    out.flush();
     box.hide();
 
 #ifdef CORVANE_BENCH_QTCHARTS
