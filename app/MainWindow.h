@@ -5,6 +5,7 @@
 #include "serial_message_struct.h"
 #include "stored_settings.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSerialPort>
@@ -158,8 +159,9 @@ private:
     // trends (main_window_trends.cpp)
     void setup_trends();
     void sample_trends();
-    // What every enabled channel shows now.
-    std::vector<channel_reading> enabled_readings() const;
+    // What every enabled channel shows now; readings of a board found less than
+    // a second ago are left out (not all of them have been answered yet).
+    std::vector<channel_reading> enabled_readings();
 
     // Stops the recording, every worker and then the serial thread, after it wrote what was
     // queued to it. Runs at close, and from the destructor if there was none.
@@ -191,6 +193,7 @@ private:
     std::unique_ptr<trend_store> trend_history;
     QTimer trend_sample_timer;
     trends_page* trend_view = nullptr; // owned by its page of the form
+    std::array<QElapsedTimer, channel_count> present_since; // invalid while no board answers
 
     qint64 rx_frame_count = 0;
     // Enabled boxes as they were when mini USB mode was switched on.

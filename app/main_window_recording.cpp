@@ -14,6 +14,18 @@
 namespace {
 
 const int interval_choices_ms[] = {500, 1000, 10000, 60000};
+// A board's readings arrive one reply after the other once its type is known;
+// until every reply of a polling pass came (about half a second), some still
+// hold the record's initial zeros.
+constexpr qint64 first_pass_ms = 1000;
+
+void leave_out_readings(channel_reading& r)
+{
+    for (double* v : {&r.current_mA, &r.current_A, &r.temperature_C, &r.power_mW, &r.voltage_V,
+                      &r.input_voltage_V, &r.output_voltage_V, &r.frequency_kHz, &r.pulse_width_ns})
+        *v = channel_reading::none;
+    r.mode.clear();
+}
 
 } // namespace
 
@@ -87,12 +99,21 @@ void MainWindow::show_recording_failure(const QString& message)
     record_failure_box->show();
 }
 
-std::vector<channel_reading> MainWindow::enabled_readings() const
+std::vector<channel_reading> MainWindow::enabled_readings()
 {
     std::vector<channel_reading> out;
-    for (const auto& laser : lasers) {
-        if (laser && laser->enabled)
-            out.push_back(laser->reading());
+    for (size_t i = 0; i < lasers.size(); ++i) {
+        if (!lasers[i] || !lasers[i]->enabled)
+            continue;
+        channel_reading r = lasers[i]->reading();
+        QElapsedTimer& since = present_since[i];
+        if (!r.present)
+            since.invalidate();
+        else if (!since.isValid())
+            since.start();
+        if (r.present && since.elapsed() < first_pass_ms)
+            leave_out_readings(r);
+        out.push_back(std::move(r));
     }
     return out;
 }
