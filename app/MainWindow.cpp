@@ -8,8 +8,10 @@
 #include "panel_template.h"
 #include "remote_server.h"
 #include "scpi_executor.h"
+#include "recorder.h"
 #include "serial_object.h"
 #include "settings_file.h"
+#include "trend_store.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -74,6 +76,8 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     ui->label_7->hide();
 
     setup_remote();
+    setup_recording();
+    setup_trends();
 }
 
 MainWindow::~MainWindow()
@@ -184,6 +188,10 @@ void MainWindow::shut_down_threads()
     view_update_timer.stop();
     reconnect_timer.stop();
     device_heartbeat_timer.stop();
+    trend_sample_timer.stop();
+    // The rows sampled so far are written before the writer thread ends.
+    if (recordings)
+        recordings->shut_down();
     for (const auto& laser : lasers) {
         if (laser)
             laser->worker->stop_and_wait();
@@ -305,8 +313,9 @@ QString MainWindow::channel_name(const QString& base, int index)
 void MainWindow::select_page(int page_index)
 {
     ui->stackedWidget->setCurrentIndex(page_index);
-    QPushButton* const buttons[] = {ui->main_menu_butt, ui->main_menu_butt_2, ui->main_menu_butt_3};
-    for (int i = 0; i < 3; ++i)
+    QPushButton* const buttons[] = {ui->main_menu_butt, ui->main_menu_butt_2, ui->main_menu_butt_3,
+                                    ui->main_menu_butt_4};
+    for (int i = 0; i < 4; ++i)
         buttons[i]->setStyleSheet(QLatin1String(i + 1 == page_index ? active_menu_style : idle_menu_style));
 }
 

@@ -5,6 +5,7 @@
 #include "serial_message_struct.h"
 #include "stored_settings.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSerialPort>
@@ -15,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class QCloseEvent;
 class QEvent;
@@ -23,6 +25,10 @@ class QThread;
 class bus_transport;
 class can_bus_object;
 class can_id_validator;
+class recorder;
+class trend_store;
+class trends_page;
+struct channel_reading;
 class laser_object;
 class laser_params;
 class remote_server;
@@ -69,6 +75,14 @@ public:
     void switch_outputs_off();
     // The SCPI server (listening or not).
     remote_server* remote() const { return remote_control.get(); }
+    // Starts recording every enabled channel into `file`, or into a new file in
+    // recordings/ when `file` is empty (main_window_recording.cpp).
+    void start_recording(const QString& file = QString());
+    recorder& recording() const { return *recordings; }
+    // The history the Trends page plots, and the page (main_window_trends.cpp).
+    trend_store& trends() const { return *trend_history; }
+    trends_page* trends_view() const { return trend_view; }
+    void show_trends() { select_page(4); }
 
     // Set by main after construction; not owned.
     laser_params* params_window = nullptr;
@@ -115,6 +129,9 @@ private slots:
     void on_serial_refresh_button_clicked();
     void on_mini_usb_mode_checkbox_clicked();
     void on_main_menu_butt_3_clicked();
+    void on_main_menu_butt_4_clicked();
+    void sl_record_clicked(bool on);
+    void sl_record_interval_chosen(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -157,7 +174,19 @@ private:
     void stop_remote();
     void show_remote_status();
 
-    // Stops every worker and then the serial thread, after it wrote what was
+
+    // recording (main_window_recording.cpp)
+    void setup_recording();
+    void show_recording_state();
+    void show_recording_failure(const QString& message);
+    // trends (main_window_trends.cpp)
+    void setup_trends();
+    void sample_trends();
+    // What every enabled channel shows now; readings of a board found less than
+    // a second ago are left out (not all of them have been answered yet).
+    std::vector<channel_reading> enabled_readings();
+
+    // Stops the recording, every worker and then the serial thread, after it wrote what was
     // queued to it. Runs at close, and from the destructor if there was none.
     void shut_down_threads();
 
@@ -192,6 +221,13 @@ private:
     // Started by --remote: settings.ini keeps what the operator chose.
     bool remote_from_command_line = false;
     stored_settings remote_stored;
+    std::unique_ptr<recorder> recordings;
+    QTimer record_clock_timer; // elapsed time in the status strip
+    QPointer<QMessageBox> record_failure_box;
+    std::unique_ptr<trend_store> trend_history;
+    QTimer trend_sample_timer;
+    trends_page* trend_view = nullptr; // owned by its page of the form
+    std::array<QElapsedTimer, channel_count> present_since; // invalid while no board answers
 
     qint64 rx_frame_count = 0;
     // Enabled boxes as they were when mini USB mode was switched on.

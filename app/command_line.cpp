@@ -27,6 +27,14 @@ const QCommandLineOption remote_opt(
     QStringLiteral("Start the SCPI remote-control server for this run, on 127.0.0.1 and ::1 only, "
                    "port PORT (--remote [PORT], default 5025)."));
 
+const QCommandLineOption record_opt(
+    QStringLiteral("record"),
+    QStringLiteral("Start recording the enabled channels' readings into the CSV file FILE at start-up "
+                   "(an existing file is kept: the recording gets a new name with a number)."),
+    QStringLiteral("FILE"));
+
+const QCommandLineOption trends_opt(QStringLiteral("trends"), QStringLiteral("Open on the Trends page."));
+
 // Options QGuiApplication and QApplication take themselves.
 const char* const qt_value_options[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
                                         "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
@@ -49,7 +57,7 @@ command_line::command_line()
         "Qt's own options (-platform, -style, -session, ...) are accepted."));
     // Qt's options come with one dash and a word: -platform offscreen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, remote_opt});
+    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, remote_opt, record_opt, trends_opt});
     for (const char* name : qt_value_options) {
         QCommandLineOption opt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         opt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -106,5 +114,15 @@ command_line::action command_line::parse(const QStringList& given)
         ports << (relative_path ? QDir::cleanPath(QDir::current().absoluteFilePath(name)) : name);
     }
     report_frames = parser.isSet(frames_opt);
+    open_trends = parser.isSet(trends_opt);
+    record_file.clear();
+    if (parser.isSet(record_opt)) {
+        record_file = parser.value(record_opt);
+        if (record_file.isEmpty()) {
+            error_text = QStringLiteral("--record needs a file name");
+            return fail;
+        }
+        record_file = QDir::cleanPath(QDir::current().absoluteFilePath(record_file));
+    }
     return run;
 }

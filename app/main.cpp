@@ -46,6 +46,10 @@ int main(int argc, char* argv[])
     auto params = std::make_unique<laser_params>();
     auto window = std::make_unique<MainWindow>(nullptr, options.ports);
     window->params_window = params.get();
+    if (!options.record_file.isEmpty())
+        window->start_recording(options.record_file);
+    if (options.open_trends)
+        window->show_trends();
 
     termination_signals signals_watch;
     QObject::connect(&signals_watch, &termination_signals::sig_termination_requested, window.get(),

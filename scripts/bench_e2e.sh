@@ -9,6 +9,8 @@
 # Limits: CPU <= 1 %, GUI <= 50 and serial <= 150 wake-ups/s, RSS <= 100 MB,
 # no reply lost; exits 1 when one is missed. PROGRAM may name another build
 # of the program (to compare two versions on the same bus in the same run).
+# TRENDS=1 opens the program on the Trends page (window 1280x1000, the plots
+# in view redrawn twice a second), to compare its CPU with a run without it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
@@ -58,6 +60,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+trends_args=()
+if [ "${TRENDS:-0}" = 1 ]; then
+  trends_args=(--trends -qwindowgeometry 1280x1000+0+0)
+fi
+
 cpu_results=()
 gui_results=()
 serial_results=()
@@ -88,7 +95,7 @@ for run in $(seq 1 "$runs"); do
     sleep 0.1
   done
 
-  (cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$program" --port "$link" --report-frames) >"$dir/app.log" 2>&1 &
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$program" --port "$link" --report-frames "${trends_args[@]}") >"$dir/app.log" 2>&1 &
   app_pid=$!
 
   sleep "$warmup_s"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqcustomplot-dev
   libqt5serialbus5-dev libqt5serialbus5-plugins
   xvfb xauth imagemagick librsvg2-bin fonts-dejavu-core
   clang libclang-rt-14-dev

@@ -56,9 +56,11 @@ fi
 # TYPE:CANID:NAME:OPTIONS; the registers (rHH=RAW) are set-points the boards
 # remember from an earlier session, which the panels take over at connection.
 # (CW: on at 123.4 mA, TEC at 10.5 °C; Precision CW: 1234.57 mA (limit 2000 mA), 10.25 °C; PS: 50.0 V,
-# TEC at 12.0 °C; the lower temperature limits at 5 °C; NS, SOA NS: 35.0 V and 20.0 V; Power DCDC: 2.50 A, output off).
+# TEC at 12.0 °C; the lower temperature limits at 5 °C; NS, SOA NS: 35.0 V and 20.0 V, TECs at 15.0 °C and
+# 20.0 °C; Power DCDC: 2.50 A, output off). Running boards' readings wobble a little around their set-points,
+# so the Trends page has something to show; arguments of this script go to the program (--record FILE).
 boards=("cw:11:CW:r10=1,r11=1234,r21=1,r12=105,r36=50" "precision-cw:12:Precision CW:r10=1,r11=123457,r25=200000,r21=1,r12=102500,r36=5000"
-        "ps:13:PS:r18=500,r21=1,r12=120,r36=50" "ns:14:NS:r18=350" "soa-ns:15:SOA NS:r18=200" "dcdc:16:Power DCDC:r11=250")
+        "ps:13:PS:r18=500,r21=1,r12=120,r36=50" "ns:14:NS:r18=350,r21=1,r12=150" "soa-ns:15:SOA NS:r18=200,r21=1,r12=200" "dcdc:16:Power DCDC:r11=250")
 
 mkdir -p "$demo_dir"
 link="$demo_dir/dev/ttyCAN0" # the serial port library takes a path with /dev/ in it as is

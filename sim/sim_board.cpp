@@ -143,6 +143,16 @@ double sim_board::temperature_setpoint() const
     return register_value(0x12) / (type == type_precision_cw ? 10000.0 : 10.0);
 }
 
+double sim_board::wobble(double amplitude, double period_s, int salt) const
+{
+    if (settle_ms <= 0 || last_ms < 0)
+        return 0.0;
+    const double t = last_ms / 1000.0;
+    const double phase = (id * 7 + salt * 13) % 31;
+    return amplitude * (0.7 * std::sin(2 * M_PI * t / period_s + phase)
+                        + 0.3 * std::sin(2 * M_PI * t / (period_s * 0.37) + 2 * phase));
+}
+
 void sim_board::settle()
 {
     current = current_setpoint();
@@ -166,6 +176,11 @@ void sim_board::advance(int64_t now_ms)
 bool sim_board::reply_value(int get_code, int32_t& value) const
 {
     const int set_code = get_code & 0x7F;
+    // What a running board shows: its current, a regulated temperature and an
+    // output voltage wobble; a board that is off reads still.
+    const double live_current = current + (current > 0 ? wobble(0.002 * current, 47, 1) : 0.0);
+    const bool regulated = type == type_power_dcdc ? current > 0 : register_value(0x21) != 0;
+    const double live_temperature = temperature + (regulated ? wobble(0.08, 90, 2) : 0.0);
     switch (get_code) {
     case 0xD0: value = type; return true;
     case 0xD1: value = id; return true;
@@ -174,10 +189,10 @@ bool sim_board::reply_value(int get_code, int32_t& value) const
     if (is_cw_family()) {
         const bool precision = type == type_precision_cw;
         switch (get_code) {
-        case 0x91: value = to_reg(current, precision ? 10000.0 : 10.0); return true;
-        case 0x92: value = to_reg(temperature, precision ? 10000.0 : 10.0); return true;
+        case 0x91: value = to_reg(live_current, precision ? 10000.0 : 10.0); return true;
+        case 0x92: value = to_reg(live_temperature, precision ? 10000.0 : 10.0); return true;
         case 0x94:
-            value = to_reg(std::max(0.0, current - laser_threshold_ma) * laser_slope_mw_per_ma, 10.0);
+            value = to_reg(std::max(0.0, live_current - laser_threshold_ma) * laser_slope_mw_per_ma, 10.0);
             return true;
         case 0x90: case 0x95: case 0x96: case 0x97: case 0xA1: case 0xA5: case 0xA6:
         case 0xB3: case 0xB6: case 0xB7:
@@ -188,8 +203,8 @@ bool sim_board::reply_value(int get_code, int32_t& value) const
     }
     if (is_pulsed()) {
         switch (get_code) {
-        case 0x92: value = to_reg(temperature, 10.0); return true;
-        case 0x98: value = to_reg(voltage, 10.0); return true;
+        case 0x92: value = to_reg(live_temperature, 10.0); return true;
+        case 0x98: value = to_reg(voltage + (voltage > 0 ? wobble(0.003 * voltage, 53, 3) : 0.0), 10.0); return true;
         case 0xA3:
             if (type == type_ps)
                 return false;
@@ -205,10 +220,12 @@ bool sim_board::reply_value(int get_code, int32_t& value) const
     if (type == type_power_dcdc) {
         switch (get_code) {
         case 0x90: value = register_value(0x10); return true;
-        case 0x91: value = to_reg(current, 100.0); return true;
-        case 0x92: value = to_reg(temperature, 10.0); return true;
-        case 0x94: value = to_reg(input_voltage, 10.0); return true;
-        case 0xA6: value = to_reg(output_voltage, 10.0); return true;
+        case 0x91: value = to_reg(live_current, 100.0); return true;
+        case 0x92: value = to_reg(live_temperature, 10.0); return true;
+        case 0x94: value = to_reg(input_voltage + wobble(0.15, 70, 4), 10.0); return true;
+        case 0xA6:
+            value = to_reg(output_voltage + (register_value(0x10) ? wobble(0.002 * output_voltage, 61, 5) : 0.0), 10.0);
+            return true;
         case 0xB0: value = fault_flags; return true;
         default: return false;
         }

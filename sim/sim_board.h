@@ -8,7 +8,9 @@
 // (code with bit 7 clear) store their value with the family's layout; get
 // requests (bit 7 set) are answered with a reply laid out as the control
 // program reads it: byte 0 the code, byte 1 the board's CAN ID, bytes 4..7 the
-// value big-endian. Readings move toward their set-points over time.
+// value big-endian. Readings move toward their set-points over time and, once
+// there, wobble a little as a regulated output does (not when they settle at
+// once: tests then read exact set-points).
 class sim_board
 {
 public:
@@ -65,6 +67,9 @@ private:
     bool reply_value(int get_code, int32_t& value) const;
     void advance(int64_t now_ms);
     double current_setpoint() const;
+    // A slow deterministic wobble of about +-amplitude at the present time; 0
+    // when readings settle at once.
+    double wobble(double amplitude, double period_s, int salt) const;
     double temperature_setpoint() const;
 
     int type;
