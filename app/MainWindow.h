@@ -71,6 +71,8 @@ public:
     // through the channel list never changes a set-point by accident.
     bool eventFilter(QObject* obj, QEvent* event) override;
 
+    // --remote PORT: serves SCPI on PORT for this run; settings.ini keeps the operator's choice.
+    void start_remote_for_this_run(int port);
     // Switches every emitting output off, as the outputs-off question's Yes does.
     void switch_outputs_off();
     // The SCPI server (listening or not).

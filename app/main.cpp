@@ -46,6 +46,8 @@ int main(int argc, char* argv[])
     auto params = std::make_unique<laser_params>();
     auto window = std::make_unique<MainWindow>(nullptr, options.ports);
     window->params_window = params.get();
+    if (options.remote_port)
+        window->start_remote_for_this_run(options.remote_port);
     if (!options.record_file.isEmpty())
         window->start_recording(options.record_file);
     if (options.open_trends)

@@ -2,13 +2,11 @@
 // --remote on the command line, and its state in the status strip.
 #include "MainWindow.h"
 
-#include "command_line.h"
 #include "laser_object.h"
 #include "main_window_form.h"
 #include "remote_server.h"
 #include "scpi_executor.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QIntValidator>
 
@@ -38,17 +36,18 @@ void MainWindow::setup_remote()
             start_remote();
     });
 
-    // The program's own command line (tests construct windows under theirs).
-    command_line options;
-    if (options.parse(QCoreApplication::arguments()) == command_line::run && options.remote_port) {
-        remote_from_command_line = true;
-        ui->remote_checkbox->setChecked(true);
-        ui->remote_port_edit->setText(QString::number(options.remote_port));
-    }
     if (ui->remote_checkbox->isChecked())
         start_remote();
     else
         show_remote_status();
+}
+
+void MainWindow::start_remote_for_this_run(int port)
+{
+    remote_from_command_line = true;
+    ui->remote_checkbox->setChecked(true);
+    ui->remote_port_edit->setText(QString::number(port));
+    start_remote();
 }
 
 void MainWindow::start_remote()

@@ -189,7 +189,7 @@ void tst_remote::set_points_from_a_script()
         else
             s.write("CHAN3:OUTP 1\n");
         QTRY_COMPARE(set_frames(sim->received_lines(), 3).size(), 12); // rate, voltage on, voltage, laser on
-        QCOMPARE(exchange(s, "CHAN3:OUTP?"), QStringList("1"));
+        QTRY_COMPARE(exchange(s, "CHAN3:OUTP?"), QStringList("1")); // at the next poll of the board
         QVERIFY(!from_panel || set_frames(sim->received_lines(), 3) == from_script);
         from_script = set_frames(sim->received_lines(), 3);
         QCOMPARE(exchange(s, "OUTP:ALL OFF"), QStringList());
