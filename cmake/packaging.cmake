@@ -43,7 +43,8 @@ if(CORVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt5widgets5 (>= 5.15), libqt5serialport5 (>= 5.15), "
-         "libqt5serialbus5 (>= 5.15), libqt5gui5 (>= 5.15), libqt5core5a (>= 5.15)")
+         "libqt5serialbus5 (>= 5.15), libqt5network5 (>= 5.15), libqt5printsupport5 (>= 5.15), "
+         "libqcustomplot2.1, libqt5gui5 (>= 5.15), libqt5core5a (>= 5.15)")
 endif()
 
 include(CPack)

@@ -7,6 +7,7 @@
 #include "driver_type.h"
 #include "laser_object.h"
 #include "laser_params.h"
+#include "poll_sequences.h"
 #include "serial_fixture.h"
 
 #include <QComboBox>
@@ -15,12 +16,7 @@
 
 namespace {
 
-const QVector<int> identification = {0xD0, 0xD1};
-const QVector<int> cw_poll = identification + QVector<int>{0x90, 0x21, 0x91, 0x92, 0x94, 0xA5, 0xA6, 0xB7, 0xB6, 0xB3};
-const QVector<int> pulse_poll = identification + QVector<int>{0xA4, 0x21, 0xA2, 0x98, 0x92, 0xB4, 0x99, 0xB5};
-const QVector<int> ps_poll = pulse_poll + QVector<int>{0xA5, 0xA6, 0xB7, 0xB6};
-const QVector<int> ns_poll = pulse_poll + QVector<int>{0xA3, 0xA5, 0xA6, 0xB7, 0xB6};
-const QVector<int> dcdc_poll = identification + QVector<int>{0x90, 0x91, 0x92, 0xB0, 0xA6, 0x94};
+using namespace poll_sequences;
 
 QCanBusFrame frame(uint32_t id, const QByteArray& data, bool extended = false, bool fd = false,
                    QCanBusFrame::FrameType type = QCanBusFrame::DataFrame)

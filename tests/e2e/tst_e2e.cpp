@@ -1,5 +1,6 @@
 // The whole program against the simulated bus: one operator's session from the
 // port list to a restart, and the real executable ended by signals.
+#include "poll_sequences.h"
 #include "sim_fixture.h"
 #include "driver_type.h"
 #include "laser_object.h"
@@ -17,12 +18,7 @@
 
 namespace {
 
-const QVector<int> identification = {0xD0, 0xD1};
-const QVector<int> cw_poll = identification + QVector<int>{0x90, 0x21, 0x91, 0x92, 0x94, 0xA5, 0xA6, 0xB7, 0xB6, 0xB3};
-const QVector<int> pulse_poll = identification + QVector<int>{0xA4, 0x21, 0xA2, 0x98, 0x92, 0xB4, 0x99, 0xB5};
-const QVector<int> ps_poll = pulse_poll + QVector<int>{0xA5, 0xA6, 0xB7, 0xB6};
-const QVector<int> ns_poll = pulse_poll + QVector<int>{0xA3, 0xA5, 0xA6, 0xB7, 0xB6};
-const QVector<int> dcdc_poll = identification + QVector<int>{0x90, 0x91, 0x92, 0xB0, 0xA6, 0x94};
+using namespace poll_sequences;
 
 // Output-off commands (set_laser_on / set_pulsed_laser_on with 0) to can_id.
 int off_frames(const QList<QByteArray>& lines, int can_id)
