@@ -7,7 +7,18 @@ set -euo pipefail
 sim="$1" studio="$2" script="$3" python="$4"
 work="$(mktemp -d)"
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
+# The program first (a second SIGTERM answers its outputs-off question, should
+# it still show the laser on), then the simulator.
+cleanup() {
+  if [ -n "${studio_pid:-}" ]; then
+    kill -TERM "$studio_pid" 2>/dev/null || true
+    for _ in $(seq 30); do kill -0 "$studio_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -TERM "$studio_pid" 2>/dev/null || true
+  fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
 trap cleanup EXIT
 cd "$work"
 link="$work/dev/ttyLI0"
@@ -15,7 +26,7 @@ port="$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0
 printf '[serial]\nportname=%s\nconnection_mode=true\n[device_conf]\nchannel_enabled=true\nedit_name=CW\naddr=11\n[settings]\navailable=1\n' "$link" > settings.ini
 "$sim" --link "$link" --quiet --settle-ms 300 --board cw:11 & pids+=($!)
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-"$studio" -platform offscreen --port "$link" --remote "$port" > studio.log 2>&1 & pids+=($!)
+"$studio" -platform offscreen --port "$link" --remote "$port" > studio.log 2>&1 & studio_pid=$!
 for _ in $(seq 100); do grep -q "serial port is opened SUCCESSFULLY" studio.log && break; sleep 0.1; done
 "$python" "$script" --port "$port" --channel 1 --start 20 --stop 120 --step 50 --out li.csv
 "$python" - li.csv <<'PY'
