@@ -4,6 +4,7 @@
 #include "serial_message_struct.h"
 
 #include <QByteArray>
+#include <QMetaObject>
 #include <QObject>
 #include <QString>
 
@@ -21,8 +22,12 @@ public:
     // Any thread: one frame line ("t", 3 hex id digits, "8", 16 hex data
     // digits, CR) for the next pace tick; dropped while not connected.
     virtual void queue_frame(const QByteArray& line) = 0;
-    // Any thread: one frame line written as soon as the worker gets to it.
-    virtual void write_soon(const QByteArray& line) = 0;
+    // Any thread: one frame line written as soon as the worker gets to it, in
+    // a write of its own, behind what was posted to the worker before.
+    void write_soon(const QByteArray& line)
+    {
+        QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
+    }
 
 signals:
     void sig_connected();

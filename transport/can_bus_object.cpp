@@ -233,8 +233,3 @@ void can_bus_object::queue_frame(const QByteArray& line)
 {
     pump.queue(line);
 }
-
-void can_bus_object::write_soon(const QByteArray& line)
-{
-    QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
-}

@@ -26,7 +26,6 @@ public:
     ~can_bus_object() override;
 
     void queue_frame(const QByteArray& line) override;
-    void write_soon(const QByteArray& line) override;
 
     // Received frames refused since the start (extended identifier, remote,
     // error, not eight data bytes, flexible data rate): never decoded.

@@ -169,11 +169,6 @@ void serial_object::queue_frame(const QByteArray& line)
     pump.queue(line);
 }
 
-void serial_object::write_soon(const QByteArray& line)
-{
-    QMetaObject::invokeMethod(this, [this, line] { sl_write_to_port(line); }, Qt::QueuedConnection);
-}
-
 void serial_object::sl_read_from_port()
 {
     if (!port.isOpen() || !port.isReadable())

@@ -34,9 +34,6 @@ public:
     // port is open, and a line queued while it is closed is dropped, as a
     // write to a closed port would be.
     void queue_frame(const QByteArray& line) override;
-    // Any thread: writes one line as soon as the serial thread gets to it, in
-    // a write of its own, behind what was posted to it before.
-    void write_soon(const QByteArray& line) override;
 
 signals:
     void sig_write_to_port(QByteArray data);
