@@ -73,8 +73,10 @@ public:
 
     // --remote PORT: serves SCPI on PORT for this run; settings.ini keeps the operator's choice.
     void start_remote_for_this_run(int port);
-    // Switches every emitting output off, as the outputs-off question's Yes does.
-    void switch_outputs_off();
+    // Sends the full off sequence to every channel whose board is known, as
+    // "All outputs off" and the outputs-off question's Yes do. False while
+    // disconnected: nothing can be sent then.
+    bool switch_outputs_off();
     // The SCPI server (listening or not).
     remote_server* remote() const { return remote_control.get(); }
     // Starts recording every enabled channel into `file`, or into a new file in
@@ -130,6 +132,7 @@ private slots:
     void on_pushButton_clicked();
     void on_serial_refresh_button_clicked();
     void on_mini_usb_mode_checkbox_clicked();
+    void on_all_outputs_off_button_clicked();
     void on_main_menu_butt_3_clicked();
     void on_main_menu_butt_4_clicked();
     void sl_record_clicked(bool on);
@@ -159,7 +162,6 @@ private:
 
     // channels (main_window_channels.cpp)
     void add_laser_channel(int can_id, QWidget* panel_widget);
-    bool channel_emits(const laser_object& laser) const;
     bool any_channel_emits() const;
 
     // system configuration (main_window_configuration.cpp)
@@ -169,6 +171,9 @@ private:
     void refresh_serial_ports();
     void connection_attempt();
     void ask_outputs_off(const QString& action);
+    // What depends on the link being up: the channels' commands, the
+    // outputs-off button, mini USB mode.
+    void show_link_state(bool up);
 
     // remote control (main_window_remote.cpp)
     void setup_remote();
@@ -242,4 +247,7 @@ private:
     QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
+    // A termination request answered a question that was not the close's own:
+    // the close follows once that question's action is done.
+    bool close_after_question = false;
 };

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 // Data byte 1 of a reply carries the sending board's own CAN ID.
@@ -97,19 +99,9 @@ void MainWindow::handle_rx_can_message(const serial_message_struct& sm)
         lasers[0]->handle_driver_message(sm);
 }
 
-bool MainWindow::channel_emits(const laser_object& laser) const
-{
-    const laser_worker& w = *laser.worker;
-    return w.cw_model.laser_on || w.ps_model.laser_on || w.ns_model.laser_on;
-}
-
 bool MainWindow::any_channel_emits() const
 {
-    for (const auto& laser : lasers) {
-        if (channel_emits(*laser))
-            return true;
-    }
-    return false;
+    return std::any_of(lasers.begin(), lasers.end(), [](const auto& laser) { return laser->output_on(); });
 }
 
 void MainWindow::view_update_timer_slot()

@@ -31,6 +31,8 @@ void MainWindow::apply_system_configuration()
     // Frames are matched against the new IDs at once, and the next polls go to them.
     for (int i = 0; i < channel_count; ++i) {
         const int id = can_id_field(i);
+        if (lasers[i]->can_id != id)
+            lasers[i]->forget_board();
         lasers[i]->can_id = id;
         lasers[i]->worker->set_can_id(id);
     }

@@ -7,18 +7,10 @@
 #include "laser_object.h"
 #include "main_window_form.h"
 #include "serial_object.h"
-#include "wait_ms.h"
 
 #include <QDebug>
 #include <QMessageBox>
 #include <QPushButton>
-
-namespace {
-
-// Passes of the outputs-off loop before the operator's action goes ahead anyway.
-constexpr int outputs_off_passes = 100;
-
-} // namespace
 
 void MainWindow::refresh_serial_ports()
 {
@@ -61,11 +53,15 @@ void MainWindow::on_connect_button_2_clicked()
 {
     if (connected) {
         ask_outputs_off(tr("disconnect"));
+        if (closing)
+            return; // the close ran while the question was open, and disconnected
         // A manual disconnection also ends auto connection.
         reconnect_timer.stop();
         auto_connection = false;
         ui->connection_mode->setChecked(false);
         emit sig_disconnect_serial();
+        if (close_after_question)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     } else {
         connection_attempt();
     }
@@ -101,6 +97,7 @@ void MainWindow::sl_serial_connected()
     ui->connect_button_2->setChecked(true);
     ui->connect_button_2->setText(tr("Disconnect"));
     connected = true;
+    show_link_state(true);
     for (const auto& laser : lasers)
         laser->worker->start_polling();
     ui->scrollArea->setEnabled(true);
@@ -119,6 +116,7 @@ void MainWindow::sl_serial_disconnected()
     ui->connect_button_2->setChecked(false);
     ui->connect_button_2->setText(tr("Connect"));
     connected = false;
+    show_link_state(false);
     ui->scrollArea->setEnabled(false);
     ui->connection_status_label->setText(tr("Connection status: DISCONNECTED"));
     ui->serial_combo_box->setEnabled(true);
@@ -152,21 +150,31 @@ void MainWindow::ask_outputs_off(const QString& action)
     switch_outputs_off();
 }
 
-void MainWindow::switch_outputs_off()
+// Every known board, not only those shown emitting: a board may have been
+// switched on since its last reply, and an off sequence harms none.
+bool MainWindow::switch_outputs_off()
 {
     if (!connected)
-        return; // no reply would ever clear an emission flag
-    // laser_off() waits 1 ms after each frame with the event loop running, so
-    // replies arrive and clear the emission flags between passes.
-    for (int pass = 0; pass < outputs_off_passes; ++pass) {
-        bool any = false;
-        for (const auto& laser : lasers) {
-            if (channel_emits(*laser)) {
-                any = true;
-                laser->laser_off();
-            }
-        }
-        if (!any)
-            break;
+        return false;
+    for (const auto& laser : lasers) {
+        if (laser->check_output(false, command_origin::outputs_off).ok())
+            laser->request_output(false, command_origin::outputs_off);
     }
+    return true;
+}
+
+void MainWindow::on_all_outputs_off_button_clicked()
+{
+    switch_outputs_off();
+}
+
+void MainWindow::show_link_state(bool up)
+{
+    for (const auto& laser : lasers)
+        laser->link_up = up;
+    ui->all_outputs_off_button->setEnabled(up);
+    // Mini USB mode changes what channel 1 decodes: never under a live bus.
+    ui->mini_usb_mode_checkbox->setEnabled(!up);
+    ui->mini_usb_mode_checkbox->setToolTip(up ? tr("Disconnect first: mini USB mode changes only while disconnected")
+                                              : QString());
 }

@@ -30,6 +30,7 @@ channel_reading laser_object::reading() const
     r.channel = index + 1;
     r.name = name;
     r.can_id = can_id;
+    r.board_can_id = last_reply_can_id;
     r.enabled = enabled;
     r.bound = is_bound;
     r.type = worker->device_type.load();

@@ -134,10 +134,15 @@ void remote_server::run_line(client& c, const QByteArray& line)
     QStringList answers;
     for (const scpi_command& command : scpi_parser::parse_line(QString::fromLatin1(line))) {
         QString answer;
-        if (executor.run(command, c.errors, answer))
-            answers << answer;
+        const scpi_outcome outcome = executor.run(command, c.errors, answer);
         if (c.closed)
             return;
+        // The first failure ends the line: nothing after it runs, and no later
+        // answer can take the place of the one that is missing.
+        if (outcome == scpi_outcome::failed)
+            break;
+        if (outcome == scpi_outcome::answered)
+            answers << answer;
     }
     if (answers.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState)
         return;

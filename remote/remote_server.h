@@ -15,9 +15,8 @@ class scpi_executor;
 // The SCPI server: raw TCP on the loopback addresses only (127.0.0.1 and
 // ::1), newline-terminated lines, at most max_clients at once, one error
 // queue per client. Runs in the GUI thread: the sockets are asynchronous and
-// the commands touch the channel panels. A command may run the event loop
-// while its frames leave (1 ms per copy); lines that arrive meanwhile wait,
-// so every client's answers keep the order of its lines.
+// the commands touch the channel panels. A line runs whole, without the event
+// loop, so nothing (a close among them) can run in the middle of it.
 class remote_server : public QObject
 {
     Q_OBJECT

@@ -28,6 +28,7 @@ enum class scpi_op {
     output,
     fault,
     warning,
+    board,
 };
 
 // One command of a line, as the parser understood it. error != 0 when it

@@ -9,12 +9,17 @@ class laser_object;
 class scpi_error_queue;
 struct channel_reading;
 
+// What became of one command.
+enum class scpi_outcome {
+    done,     // a set command that was carried out
+    answered, // a query with its answer
+    failed,   // an error went to the queue
+};
+
 // Runs parsed commands in the GUI thread. Readings come from the channels'
-// reading(); every change goes through the channel panel's own controls: the
-// field takes the value (within its present range, never clamped here) and
-// the slot its button or list runs sends it, so the frames, copies, clamps
-// and sequences are the panel's. A control the panel has disabled or does
-// not offer refuses the command and nothing is sent.
+// reading(); every change is requested through the channel's one command
+// interface, which refuses what the panel would not take and sends the
+// panel's own frames and sequences.
 class scpi_executor
 {
 public:
@@ -22,25 +27,24 @@ public:
     {
         std::function<laser_object*(int index)> channel; // index 0..9
         std::function<bool()> connected;
-        std::function<void()> outputs_off; // what the outputs-off question's Yes does
+        // What "All outputs off" does; false when nothing could be sent (disconnected).
+        std::function<bool()> outputs_off;
     };
 
     scpi_executor(hooks h, QString identity);
 
-    // Runs one command. True with `answer` set for a query that succeeded;
-    // every failure is pushed to `errors`.
-    bool run(const scpi_command& c, scpi_error_queue& errors, QString& answer);
+    // Runs one command; every failure is pushed to `errors`.
+    scpi_outcome run(const scpi_command& c, scpi_error_queue& errors, QString& answer);
 
     // Short names of the panel's five pulse modes, in the mode list's order.
     static QString mode_name(int index);
     static int mode_index(const QString& name);
 
 private:
-    bool run_channel(const scpi_command& c, scpi_error_queue& errors, QString& answer);
-    bool query_channel(const scpi_command& c, const channel_reading& r, scpi_error_queue& errors,
-                       QString& answer);
-    void set_channel(const scpi_command& c, laser_object& l, const channel_reading& r,
-                     scpi_error_queue& errors);
+    scpi_outcome run_channel(const scpi_command& c, scpi_error_queue& errors, QString& answer);
+    scpi_outcome query_channel(const scpi_command& c, const channel_reading& r, scpi_error_queue& errors,
+                               QString& answer);
+    scpi_outcome set_channel(const scpi_command& c, laser_object& l, scpi_error_queue& errors);
 
     hooks h;
     QString identity;

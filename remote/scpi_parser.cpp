@@ -41,6 +41,7 @@ const header_pattern patterns[] = {
     {"CHANnel#:OUTPut", scpi_op::output, true, true},
     {"CHANnel#:FAULt", scpi_op::fault, true, false},
     {"CHANnel#:WARNing", scpi_op::warning, true, false},
+    {"CHANnel#:BOARd", scpi_op::board, true, false},
 };
 
 bool mnemonic_matches(const QString& pattern, const QString& word)

@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <numeric>
@@ -29,6 +31,67 @@ int off_frames(const QList<QByteArray>& lines, int can_id)
     }));
 }
 
+// One board of each type on CAN IDs 1 to 6.
+const int every_type[] = {driver_type::cw, driver_type::precision_cw, driver_type::ps,
+                          driver_type::ns, driver_type::soa_ns, driver_type::power_dcdc};
+
+bool pulsed(int type)
+{
+    return type == driver_type::ps || driver_type::is_ns_family(type);
+}
+
+// Registers of a board that was switched on by someone else: set code, raw value.
+QVector<QPair<int, int32_t>> on_registers(int type)
+{
+    if (pulsed(type))
+        return {{0x18, 500}, {0x20, 1}, {0x22, 1}};
+    return {{0x11, type == driver_type::power_dcdc ? 300 : 1000}, {0x10, 1}};
+}
+
+bool board_is_off(const bus_simulator& sim, int can_id, int type)
+{
+    int32_t out = -1, other = -1;
+    if (pulsed(type))
+        return sim.board_register(can_id, 0x22, out) && sim.board_register(can_id, 0x20, other) && out == 0 && other == 0;
+    return sim.board_register(can_id, 0x10, out) && out == 0;
+}
+
+// The set commands to can_id as "code:value" per three copies (rate values left out), "*n" otherwise.
+QString set_commands(const QList<QByteArray>& lines, int can_id)
+{
+    QStringList out;
+    QByteArray last;
+    int copies = 0;
+    auto flush = [&] {
+        if (copies == 0)
+            return;
+        const QVector<int> f = e2e::frame_to(last, can_id);
+        const int value = f[4] << 24 | f[5] << 16 | f[6] << 8 | f[7];
+        out << QString::number(f[0], 16) + (f[0] == 0x19 ? QString() : ':' + QString::number(value))
+                   + (copies % 3 ? QString("*%1").arg(copies) : QString());
+        copies = 0;
+    };
+    for (const QByteArray& line : lines) {
+        const QVector<int> f = e2e::frame_to(line, can_id);
+        if (f.isEmpty() || f[0] >= 0x80 || f[0] == 0x21)
+            continue;
+        if (line != last || copies == 3)
+            flush();
+        last = line;
+        ++copies;
+    }
+    flush();
+    return out.join(' ');
+}
+
+// The whole off sequence of a type, as its panel switch sends it.
+QString off_sequence(int type)
+{
+    if (pulsed(type))
+        return "19 20:0 22:0";
+    return type == driver_type::power_dcdc ? "11:0 10:0" : "10:0";
+}
+
 QByteArray hex(const QVector<int>& codes)
 {
     return std::accumulate(codes.begin(), codes.end(), QByteArray(), [](QByteArray s, int c) { return s + QByteArray::number(c, 16) + ' '; });
@@ -42,6 +105,7 @@ class tst_e2e : public QObject
 
 private slots:
     void operator_session();
+    void outputs_off_on_every_path();
     void real_program_data();
     void real_program();
 };
@@ -124,7 +188,7 @@ void tst_e2e::operator_session()
     params.close();
 
     // The CW board switched on: Disconnect asks first. No leaves it on; Yes switches it
-    // off before the port closes, and nothing goes to the PS board that never emitted.
+    // off before the port closes.
     w->channel(0)->cw_on_off_button->click();
     QTRY_COMPARE_WITH_TIMEOUT(ui->emitting_label->text(), QString("Emission: ON"), 5000);
     for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
@@ -133,7 +197,7 @@ void tst_e2e::operator_session()
         QTRY_VERIFY_WITH_TIMEOUT(w->connected, 10000);
         sim->clear_received_lines();
         QStringList question;
-        e2e::answer_next_question(answer, &question);
+        const auto answering = e2e::answer_next_question(answer, &question);
         QTest::ignoreMessage(QtDebugMsg, answer == QMessageBox::Yes ? "Yes was clicked" : "Yes was *not* clicked");
         ui->connect_button_2->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w->connected, 5000);
@@ -141,7 +205,7 @@ void tst_e2e::operator_session()
         QTRY_VERIFY_WITH_TIMEOUT(sim->received_lines().contains("C\r"), 5000);
         const QList<QByteArray> sent = sim->received_lines();
         const int off_before = off_frames(sent.mid(0, sent.indexOf("C\r")), 1);
-        QVERIFY(off_frames(sent, 1) == off_before && off_frames(sent, 3) == 0);
+        QVERIFY(off_frames(sent, 1) == off_before);
         QVERIFY2(answer == QMessageBox::Yes ? off_before >= 3 && off_before % 3 == 0 : off_before == 0,
                  qPrintable(QString::number(off_before)));
     }
@@ -180,11 +244,90 @@ void tst_e2e::operator_session()
     QTRY_VERIFY_WITH_TIMEOUT(again.connected, 10000);
     // A manual disconnection ends auto connection for good; with nothing emitting, it asks nothing.
     QStringList asked;
-    e2e::answer_next_question(QMessageBox::No, &asked);
+    const auto answering = e2e::answer_next_question(QMessageBox::No, &asked);
     again.form()->connect_button_2->click();
     QTRY_VERIFY_WITH_TIMEOUT(!again.connected, 5000);
     QTest::qWait(700);
     QVERIFY(!again.connected && !again.form()->connection_mode->isChecked() && asked.isEmpty());
+}
+
+// Six boards, one of each type, found emitting; every way to switch outputs
+// off sends each board its type's whole off sequence, and every board ends off.
+void tst_e2e::outputs_off_on_every_path()
+{
+    e2e::working_dir wd;
+    QList<QPair<int, int>> boards;
+    for (int i = 0; i < 6; ++i)
+        boards << qMakePair(every_type[i], i + 1);
+    auto sim = e2e::start_bus(wd.path(), boards);
+    auto w = std::make_unique<MainWindow>(nullptr, QStringList{sim->link_path()});
+    Ui::MainWindow* ui = w->form();
+    ui->serial_combo_box->setCurrentIndex(ui->serial_combo_box->count() - 1);
+    e2e::configure_channels(*w, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}});
+    QVERIFY(!ui->all_outputs_off_button->isEnabled()); // nothing to send it to while disconnected
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    w->start_remote_for_this_run(port);
+    QTcpSocket script;
+    script.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(script.waitForConnected(3000));
+    auto remote = [&script](const QByteArray& line) {
+        script.write(line + "\nSYST:ERR?\n");
+        QSignalSpy more(&script, &QTcpSocket::readyRead);
+        while (!script.canReadLine() && more.wait(3000)) {}
+        return script.canReadLine() ? script.readLine().trimmed() : QByteArray("(none)");
+    };
+
+    const char* const paths[] = {"panel switch", "All outputs off button", "OUTP:ALL OFF",
+                                 "CHANn:OUTP OFF as found", "Yes at disconnect", "Yes at quit"};
+    for (const QString path : paths) {
+        if (!w->connected)
+            ui->connect_button_2->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w->connected, 10000);
+        QVERIFY(ui->all_outputs_off_button->isEnabled() && !ui->mini_usb_mode_checkbox->isEnabled());
+        for (int i = 0; i < 6; ++i) {
+            for (const auto& r : on_registers(every_type[i]))
+                QVERIFY(sim->set_board_register(i + 1, r.first, r.second));
+        }
+        for (int i = 0; i < 6; ++i) // found emitting
+            QTRY_VERIFY2_WITH_TIMEOUT(w->channel(i)->output_on(), qPrintable(path), 10000);
+        QTRY_COMPARE(ui->emitting_label->text(), QString("Emission: ON"));
+        sim->clear_received_lines();
+        if (path == "panel switch") {
+            for (int i = 0; i < 6; ++i) {
+                laser_object& l = *w->channel(i);
+                QAbstractButton* button = pulsed(every_type[i]) ? l.ps_ns_on_off_butt : l.cw_on_off_button;
+                QTRY_VERIFY(button->isChecked());
+                button->click();
+            }
+        } else if (path == "All outputs off button") {
+            ui->all_outputs_off_button->click();
+        } else if (path == "OUTP:ALL OFF") {
+            QCOMPARE(remote("OUTP:ALL OFF"), QByteArray("0,\"No error\""));
+        } else if (path == "CHANn:OUTP OFF as found") {
+            QCOMPARE(remote("CHAN1:OUTP OFF;CHAN2:OUTP 0;CHAN3:OUTP OFF;CHAN4:OUTP OFF;CHAN5:OUTP OFF;CHAN6:OUTP OFF"),
+                     QByteArray("0,\"No error\""));
+        } else {
+            QStringList asked;
+            const auto answering = e2e::answer_next_question(QMessageBox::Yes, &asked);
+            QTest::ignoreMessage(QtDebugMsg, "Yes was clicked");
+            if (path == "Yes at quit")
+                w->close();
+            else
+                ui->connect_button_2->click();
+            QCOMPARE(asked.value(1), "Do you want to turn off outputs before " + QString(path == "Yes at quit" ? "quit?" : "disconnect?"));
+            QTRY_VERIFY(!w->connected || path == "Yes at quit");
+        }
+        for (int i = 0; i < 6; ++i) {
+            QTRY_VERIFY2(board_is_off(*sim, i + 1, every_type[i]), qPrintable(path + ": board " + QString::number(i + 1)));
+            const QString sent = set_commands(sim->received_lines(), i + 1);
+            QVERIFY2(sent.contains(off_sequence(every_type[i])), qPrintable(path + ": board " + QString::number(i + 1) + ": " + sent));
+        }
+        if (!path.startsWith("Yes")) // still connected: the boards' next replies say so
+            QTRY_COMPARE(ui->emitting_label->text(), QString("Emission: OFF"));
+    }
 }
 
 void tst_e2e::real_program_data()

@@ -88,16 +88,20 @@ void tst_remote::commands_data()
     QTest::newRow("a failed query answers nothing") << QByteArray("CHAN1:NAME?;CHAN1:MEAS:CURR?") << QStringList{"\"alpha\"", "-221"};
     QTest::newRow("set-point while disconnected") << QByteArray("CHAN1:CURR 5") << QStringList{"-221"};
     QTest::newRow("disabled channel") << QByteArray("CHAN2:MEAS:TEMP?") << QStringList{"-221"};
-    QTest::newRow("channel suffix") << QByteArray("CHAN11:NAME?;CHAN0:NAME?;CHAN:NAME?;CHAN3:NAME?")
+    // The first failure ends its line: later commands neither run nor answer.
+    QTest::newRow("a failure ends the line") << QByteArray("CHAN3:NAME?;CHAN7:MEAS:CURR?;CHAN1:NAME?;FOO")
+                                             << QStringList{"\"gamma\"", "-221"};
+    QTest::newRow("channel suffix") << QByteArray("CHAN11:NAME?\nCHAN0:NAME?\nCHAN:NAME?\nCHAN3:NAME?")
                                      << QStringList{"\"gamma\"", "-114", "-114", "-114"};
-    QTest::newRow("unknown or half headers") << QByteArray("CHAN1:CURRE 5;FOO?;*CLS?;CHAN1:MEAS:CURR 5;SYST")
+    QTest::newRow("unknown or half headers") << QByteArray("CHAN1:CURRE 5\nFOO?\n*CLS?\nCHAN1:MEAS:CURR 5\nSYST")
                                              << QStringList{"-113", "-113", "-113", "-113", "-113"};
-    QTest::newRow("parameters") << QByteArray("CHAN1:CURR;CHAN1:NAME? 5;CHAN1:CURR 1,2;*CLS 1")
+    QTest::newRow("parameters") << QByteArray("CHAN1:CURR\nCHAN1:NAME? 5\nCHAN1:CURR 1,2\n*CLS 1")
                                 << QStringList{"-109", "-108", "-108", "-108"};
-    QTest::newRow("all outputs: only OFF") << QByteArray("OUTP:ALL ON;OUTP:ALL OFF;OUTP:ALL") << QStringList{"-224", "-109"};
+    QTest::newRow("all outputs: only OFF, and not while disconnected")
+        << QByteArray("OUTP:ALL ON\nOUTP:ALL OFF\nOUTP:ALL") << QStringList{"-224", "-221", "-109"};
     QTest::newRow("binary garbage") << QByteArray("\x01\xff\x00\x7f?", 5) << QStringList{"-113"};
-    QTest::newRow("*CLS clears what came before") << QByteArray("FOO;*CLS;BAR") << QStringList{"-113"};
-    QTest::newRow("queue overflow") << QByteArray("FOO").repeated(20).replace("OF", "O;F") << overflow;
+    QTest::newRow("*CLS clears what came before") << QByteArray("FOO\n*CLS\nBAR") << QStringList{"-113"};
+    QTest::newRow("queue overflow") << QByteArray("FOO\n").repeated(19) + "FOO" << overflow;
     QTest::newRow("line over 4 KiB dropped") << QByteArray(5000, 'A') + ";*IDN?" << QStringList{"-223"};
 }
 
@@ -125,7 +129,7 @@ void tst_remote::set_points_from_a_script()
     auto sim = e2e::start_bus(wd.path(), {{driver_type::cw, 1}, {driver_type::ps, 3}});
     MainWindow w(nullptr, {sim->link_path()});
     w.form()->serial_combo_box->setCurrentIndex(w.form()->serial_combo_box->count() - 1);
-    e2e::configure_channels(w, {{0, 1}, {1, 9}, {2, 3}}); // no board answers to 9
+    e2e::configure_channels(w, {{0, 1}, {1, 9}, {2, 3}, {3, 250}}); // no board answers to 9; 250 hears all
     w.form()->connect_button_2->click();
     QTRY_VERIFY_WITH_TIMEOUT(w.connected, 10000);
     laser_object& cw = *w.channel(0);
@@ -154,7 +158,7 @@ void tst_remote::set_points_from_a_script()
     QTest::keyClick(cw.curr_spin, Qt::Key_Return);
     QTRY_COMPARE(set_frames(sim->received_lines(), 1), remote);
     QCOMPARE(e2e::frame_to(remote[0], 1).mid(0, 1), QVector<int>{0x11});
-    QTRY_COMPARE(QString(exchange(s, "CHAN1:CURR?;MEAS:CURR?;:CHAN1:MEAS:CURR?;CHAN1:MEAS:POW?").join('|')), QString("60.0;60.0;44.0|-113"));
+    QTRY_COMPARE(QString(exchange(s, "CHAN1:CURR?;:CHAN1:MEAS:CURR?;CHAN1:MEAS:POW?;MEAS:CURR?;CHAN1:NAME?").join('|')), QString("60.0;60.0;44.0|-113"));
     QTRY_COMPARE(cw.curr_label->text(), QString("60.0 mA"));
 
     // Refused commands send nothing: only the frames of the valid one after them arrive.
@@ -176,6 +180,11 @@ void tst_remote::set_points_from_a_script()
     once.disconnectFromHost();
     QTRY_COMPARE(set_frames(sim->received_lines(), 1).size(), 3);
     QVERIFY(set_frames(sim->received_lines(), 3).isEmpty());
+    // The channel that hears every board says which one answered, and takes no command.
+    QTRY_VERIFY(QStringList({"1", "3"}).contains(exchange(s, "CHAN4:BOAR?").value(0)));
+    for (const char* command : {"CHAN4:OUTP ON", "CHAN4:OUTP OFF", "CHAN4:TEMP 20"})
+        QVERIFY2(exchange(s, command) == QStringList("-221"), command);
+    QVERIFY(set_frames(sim->received_lines(), 250).isEmpty());
     // Mode and rate as the panel's lists take them (the PS board is off).
     QCOMPARE(exchange(s, "CHAN3:MODE extn;CHAN3:FREQ 500"), QStringList());
     QTRY_COMPARE(exchange(s, "CHAN3:MODE?;CHAN3:FREQ?"), QStringList("EXTN;500"));
@@ -194,6 +203,8 @@ void tst_remote::set_points_from_a_script()
         from_script = set_frames(sim->received_lines(), 3);
         QCOMPARE(exchange(s, "OUTP:ALL OFF"), QStringList());
         QTRY_COMPARE(exchange(s, "CHAN1:OUTP?;CHAN3:OUTP?"), QStringList("0;0"));
+        int32_t laser = -1;
+        QTRY_VERIFY(sim->board_register(3, 0x22, laser) && laser == 0); // its frames have arrived
         QTRY_VERIFY(!w.channel(2)->ps_ns_on_off_butt->isChecked()); // the panel shows it off
     }
     int32_t on = -1;
