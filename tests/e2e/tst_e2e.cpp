@@ -340,6 +340,9 @@ void tst_e2e::real_program_data()
         << "emitting"
         << QStringList{"-platform", "offscreen", "-style", "Fusion", "-session", "1f_2", "--port", "@port"} << 0
         << "Yes was clicked";
+    QTest::newRow("two SIGTERMs while a script sends 250 set commands a line")
+        << "remote" << QStringList{"-platform", "offscreen", "--port", "@port", "--remote", "@remote"} << 0
+        << "Yes was clicked";
     QTest::newRow("settings.ini cannot be written, SIGTERM")
         << "unwritable" << QStringList{"-platform", "offscreen"} << 1
         << "settings.ini: Filename refers to a directory";
@@ -369,9 +372,25 @@ void tst_e2e::real_program()
                   + "\n[device_conf]\nmini_usb=true\naddr=3\n");
         args.replaceInStrings("@port", dir.relativeFilePath(sim->link_path()));
     }
+    if (setup == "remote") {
+        // A CW board on the bus, on; the program polls it and serves a script.
+        sim = e2e::start_bus(dir.path(), {{driver_type::cw, 3}});
+        for (const auto& r : on_registers(driver_type::cw))
+            QVERIFY(sim->set_board_register(3, r.first, r.second));
+        QFile ini(dir.filePath("settings.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[settings]\navailable=1\n[serial]\nconnection_mode=true\nportname=" + sim->link_path().toUtf8()
+                  + "\n[device_conf]\nchannel_enabled=true\naddr=3\n");
+        args.replaceInStrings("@port", dir.relativeFilePath(sim->link_path()));
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        args.replaceInStrings("@remote", QString::number(probe.serverPort()));
+    }
     if (setup == "unwritable")
         QVERIFY(dir.mkdir("settings.ini"));
 
+    QTcpSocket script;
+    QTimer flood;
     QProcess studio;
     studio.setWorkingDirectory(dir.path());
     studio.setProcessChannelMode(QProcess::MergedChannels);
@@ -384,11 +403,21 @@ void tst_e2e::real_program()
     auto seen = [&](const char* text) { return (out += studio.readAll()).contains(text); };
     if (!setup.isEmpty()) {
         // The first signal closes the window, which asks or reports; a second one answers.
-        const int signal_number = sim ? SIGINT : SIGTERM;
+        const int signal_number = setup == "emitting" ? SIGINT : SIGTERM;
         QTRY_VERIFY2_WITH_TIMEOUT(seen("start serial thread"), out.constData(), 10000);
         if (sim) // until the board has told the program that it is on
             QTRY_VERIFY_WITH_TIMEOUT(e2e::codes_to(sim->received_lines(), 3).contains(0x90), 10000);
         QTest::qWait(700);
+        if (setup == "remote") {
+            script.connectToHost(QHostAddress::LocalHost, quint16(args.last().toInt()));
+            QVERIFY(script.waitForConnected(3000));
+            QByteArray line;
+            for (int k = 0; k < 250; ++k)
+                line += "CHAN1:CURR " + QByteArray::number(10 + k % 100) + (k < 249 ? ";" : "\n");
+            QObject::connect(&flood, &QTimer::timeout, &script, [&script, line] { script.write(line); });
+            flood.start(5);
+            QTRY_VERIFY_WITH_TIMEOUT(e2e::codes_to(sim->received_lines(), 3).count(0x11) > 750, 10000);
+        }
         QVERIFY(::kill(pid_t(studio.processId()), signal_number) == 0);
         QTRY_VERIFY2_WITH_TIMEOUT(sim || seen("Settings could not be saved"), out.constData(), 10000);
         QTest::qWait(1000);
@@ -407,7 +436,8 @@ void tst_e2e::real_program()
         int32_t on = -1;
         QVERIFY(sim->board_register(3, 0x10, on) && on == 0 && off_frames(sim->received_lines(), 3) >= 3);
         QSettings ini(dir.filePath("settings.ini"), QSettings::IniFormat);
-        QVERIFY(ini.value("serial/portname").toString() == sim->link_path() && ini.value("device_conf/mini_usb").toBool());
+        QVERIFY(ini.value("serial/portname").toString() == sim->link_path());
+        QCOMPARE(ini.value("device_conf/mini_usb").toBool(), setup == "emitting");
     }
 }
 
