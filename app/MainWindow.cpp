@@ -79,6 +79,7 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     setup_remote();
     setup_recording();
     setup_trends();
+    setup_alarms();
 }
 
 MainWindow::~MainWindow()

@@ -73,6 +73,10 @@ public:
 
     // --remote PORT: serves SCPI on PORT for this run; settings.ini keeps the operator's choice.
     void start_remote_for_this_run(int port);
+    // Acknowledges every alarm; how many there were.
+    int acknowledge_alarms();
+    // "channel 3: Lost while emitting: no reply for 2 s", one per active alarm.
+    QStringList active_alarms() const;
     // Sends the full off sequence to every channel whose board is known, as
     // "All outputs off" and the outputs-off question's Yes do. False while
     // disconnected: nothing can be sent then.
@@ -172,8 +176,13 @@ private:
     void connection_attempt();
     void ask_outputs_off(const QString& action);
     // What depends on the link being up: the channels' commands, the
-    // outputs-off button, mini USB mode.
-    void show_link_state(bool up);
+    // outputs-off button, mini USB mode. lost: not by the operator's hand.
+    void show_link_state(bool up, bool lost);
+
+    // alarms and the status strip (main_window_alarms.cpp)
+    void setup_alarms();
+    void show_channel_status();
+    void notice_found_emitting();
 
     // remote control (main_window_remote.cpp)
     void setup_remote();
@@ -250,4 +259,12 @@ private:
     // A termination request answered a question that was not the close's own:
     // the close follows once that question's action is done.
     bool close_after_question = false;
+    // The operator asked for the disconnection that comes next.
+    bool disconnect_requested = false;
+    // The last error the transports reported, shown when a connection attempt fails.
+    QString last_transport_error;
+    // Channels whose first answer since the connection was looked at for an output on.
+    std::array<bool, channel_count> found_checked{};
+    QStringList found_emitting;
+    QPointer<QMessageBox> found_box;
 };

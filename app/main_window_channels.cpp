@@ -108,10 +108,9 @@ void MainWindow::view_update_timer_slot()
 {
     for (const auto& laser : lasers)
         laser->view_update();
-    const bool emitting = any_channel_emits();
-    ui->emitting_label->setText(emitting ? tr("Emission: ON") : tr("Emission: OFF"));
-    ui->emit_on->setVisible(emitting);
-    ui->emit_off->setVisible(!emitting);
+    if (connected)
+        notice_found_emitting();
+    show_channel_status();
 }
 
 void MainWindow::sl_device_heartbeat_timer()
@@ -134,11 +133,10 @@ void MainWindow::show_laser_conf_dialog_slot(int idx)
             Qt::UniqueConnection);
     params_window->active = true;
 
-    // While the window is open only its channel is polled, and only for its parameters.
-    for (const auto& laser : lasers) {
-        laser->worker->poll_enabled.store(false);
+    // Its channel is polled for its parameters meanwhile; every other channel
+    // keeps its monitoring, so that nothing goes unwatched.
+    for (const auto& laser : lasers)
         laser->worker->param_reading.store(false);
-    }
     laser_object* bound = lasers[static_cast<size_t>(idx)].get();
     params_window->laser = bound;
     bound->worker->param_reading.store(true);

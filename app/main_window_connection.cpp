@@ -59,6 +59,7 @@ void MainWindow::on_connect_button_2_clicked()
         reconnect_timer.stop();
         auto_connection = false;
         ui->connection_mode->setChecked(false);
+        disconnect_requested = true;
         emit sig_disconnect_serial();
         if (close_after_question)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -97,7 +98,11 @@ void MainWindow::sl_serial_connected()
     ui->connect_button_2->setChecked(true);
     ui->connect_button_2->setText(tr("Disconnect"));
     connected = true;
-    show_link_state(true);
+    last_transport_error.clear();
+    ui->connection_reason_label->clear();
+    found_checked.fill(false);
+    found_emitting.clear();
+    show_link_state(true, false);
     for (const auto& laser : lasers)
         laser->worker->start_polling();
     ui->scrollArea->setEnabled(true);
@@ -111,14 +116,22 @@ void MainWindow::sl_serial_connected()
 
 void MainWindow::sl_serial_disconnected()
 {
+    // A failed attempt says why in the window, not only on the terminal.
+    const bool failed_attempt = connection_pending && !connected;
     connection_pending = false;
     ui->connect_button_2->setCheckable(false);
     ui->connect_button_2->setChecked(false);
     ui->connect_button_2->setText(tr("Connect"));
+    const bool lost = connected && !disconnect_requested;
+    disconnect_requested = false;
     connected = false;
-    show_link_state(false);
+    show_link_state(false, lost);
     ui->scrollArea->setEnabled(false);
     ui->connection_status_label->setText(tr("Connection status: DISCONNECTED"));
+    // Why, beside it: a failed attempt's reason, or a link lost by no one's hand.
+    ui->connection_reason_label->setText(failed_attempt && !last_transport_error.isEmpty()
+                                             ? tr("(%1)").arg(last_transport_error)
+                                         : lost ? tr("(connection lost)") : QString());
     ui->serial_combo_box->setEnabled(true);
     for (const auto& laser : lasers) {
         laser->worker->running.store(false);
@@ -130,6 +143,7 @@ void MainWindow::sl_serial_disconnected()
 void MainWindow::sl_error(QString err)
 {
     qDebug().noquote() << "SERIAL ERROR: " + err;
+    last_transport_error = err;
 }
 
 // Port errors reach the window as a disconnection; this slot is not connected.
@@ -168,10 +182,11 @@ void MainWindow::on_all_outputs_off_button_clicked()
     switch_outputs_off();
 }
 
-void MainWindow::show_link_state(bool up)
+void MainWindow::show_link_state(bool up, bool lost)
 {
     for (const auto& laser : lasers)
-        laser->link_up = up;
+        laser->link_changed(up, lost);
+    show_channel_status();
     ui->all_outputs_off_button->setEnabled(up);
     // Mini USB mode changes what channel 1 decodes: never under a live bus.
     ui->mini_usb_mode_checkbox->setEnabled(!up);

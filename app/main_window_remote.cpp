@@ -20,6 +20,8 @@ void MainWindow::setup_remote()
     hooks.channel = [this](int index) { return index >= 0 && index < channel_count ? channel(index) : nullptr; };
     hooks.connected = [this] { return connected; };
     hooks.outputs_off = [this] { return switch_outputs_off(); };
+    hooks.alarms = [this] { return active_alarms(); };
+    hooks.acknowledge_alarms = [this] { acknowledge_alarms(); };
     remote_commands = std::make_unique<scpi_executor>(
         std::move(hooks), QStringLiteral("Corvane,Corvane Studio,0," CORVANE_VERSION));
     remote_control = std::make_unique<remote_server>(*remote_commands);

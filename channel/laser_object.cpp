@@ -84,6 +84,12 @@ laser_object::laser_object(QObject* parent, int can_id_arg, QWidget* panel)
 
     cw_widget->hide();
     ps_ns_widget->hide();
+    if (panel_widget) {
+        for (QLabel* l : panel_widget->findChildren<QLabel*>()) {
+            if (l->property("role").toString() == QLatin1String("reading"))
+                reading_labels.push_back(l);
+        }
+    }
 
     if (is_bound) {
         // Fields whose command carries fewer values than the form offers.
@@ -367,6 +373,7 @@ void laser_object::handle_driver_message(const serial_message_struct& sm)
     if (driver_type::is_known(type))
         last_known_type = type;
     last_reply_can_id = static_cast<int32_t>(sm.data[1]);
+    last_reply.start();
 }
 
 void laser_object::config_button_clicked()

@@ -6,6 +6,7 @@
 #include "setpoint_sync.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -66,6 +67,22 @@ public:
     int32_t commanded_type() const;
     // The channel now watches another board (CAN ID changed): what it knew goes.
     void forget_board();
+
+    // Freshness (laser_object_freshness.cpp). A reading is fresh while the
+    // link is up and the board answered within fresh_ms (every type's pass
+    // is shorter than half of it); stale readings are greyed, refused to
+    // scripts, recorded empty and drawn as gaps.
+    static constexpr int fresh_ms = 1500;
+    qint64 reply_age_ms() const; // -1 before any reply
+    bool answering() const;      // the board answered within fresh_ms over a live link
+    bool fresh() const;          // answering, and its readings are being polled
+    QString staleness() const;   // why not fresh ("no reply for 3 s"), empty when fresh
+    // "Lost while emitting": latched until the operator acknowledges it.
+    QString alarm;
+    void raise_alarm(const QString& why);
+    void acknowledge_alarm();
+    // The window's link went up or down; lost: not by the operator's hand.
+    void link_changed(bool up, bool lost);
 
     laser_worker* worker = nullptr; // owned by worker_owner
     int32_t can_id = 0;
@@ -144,6 +161,9 @@ public:
 
 signals:
     void show_conf_dialog_signal(int idx);
+    void sig_alarm(int index, QString text);
+    // A request of someone's was carried out (for the event log).
+    void sig_commanded(int index, command_origin from, QString what);
 
 public slots:
     void laser_current_butt_clicked();
@@ -217,6 +237,8 @@ private:
     // Preconditions that every request shares, and the control of a set-point.
     command_verdict channel_refusal(command_origin from) const;
     QWidget* setpoint_control(setpoint_kind k, QString& unavailable) const;
+    static QString setpoint_name(setpoint_kind k);
+    void note_command(command_origin from, const QString& what);
     // Emission state the panel shows: what the operator saw before a click.
     bool shown_emission_on() const;
     // The emission sequence of the present type, switching on or off as
@@ -226,6 +248,15 @@ private:
     void send_voltage(pulse_model_struct& m);
 
     bool is_bound = false;
+    QElapsedTimer last_reply;    // restarted by every reply decoded
+    bool was_answering = false;  // at the last refresh
+    QElapsedTimer remote_touch;  // a script's last change, for the row's REMOTE mark
+    static constexpr int remote_mark_ms = 3000;
+    std::vector<QLabel*> reading_labels; // greyed while stale
+    void watch_freshness();
+    void show_freshness();
+    QString tab_decoration() const;
+    void set_tab_text(const QString& text);
     int32_t last_known_type = 0; // the type the board last reported, 0 before any
     int32_t last_reply_can_id = -1; // data byte 1 of the last reply decoded
     bool dcdc_warning_latch = false; // per channel: flag box opened for these flags

@@ -37,6 +37,20 @@ bool from_outside(command_origin from)
 
 } // namespace
 
+QString laser_object::setpoint_name(setpoint_kind k)
+{
+    static const char* const names[] = {"current", "temperature", "voltage", "rate", "pulse width",
+                                        "burst N", "burst M", "mode"};
+    return QLatin1String(names[int(k)]);
+}
+
+void laser_object::note_command(command_origin from, const QString& what)
+{
+    if (from == command_origin::remote || from == command_origin::tango)
+        remote_touch.start();
+    emit sig_commanded(index, from, what);
+}
+
 int32_t laser_object::commanded_type() const
 {
     const int32_t type = worker->device_type.load();
@@ -59,6 +73,8 @@ void laser_object::forget_board()
 {
     last_known_type = 0;
     last_reply_can_id = -1;
+    last_reply.invalidate();
+    was_answering = false;
 }
 
 command_verdict laser_object::channel_refusal(command_origin from) const
@@ -76,6 +92,8 @@ command_verdict laser_object::channel_refusal(command_origin from) const
         return verdict::refuse(verdict::conflict, ch + QStringLiteral("has an incomplete panel"));
     if (!driver_type::is_known(worker->device_type.load()))
         return verdict::refuse(verdict::conflict, ch + QStringLiteral("has no device"));
+    if (!fresh())
+        return verdict::refuse(verdict::conflict, ch + staleness());
     return {};
 }
 
@@ -100,8 +118,10 @@ command_verdict laser_object::check_output(bool on, command_origin from) const
 command_verdict laser_object::request_output(bool on, command_origin from)
 {
     const verdict v = check_output(on, from);
-    if (v.ok())
+    if (v.ok()) {
         switch_emission(on);
+        note_command(from, on ? QStringLiteral("output switched on") : QStringLiteral("output switched off"));
+    }
     return v;
 }
 
@@ -177,6 +197,7 @@ command_verdict laser_object::request_setpoint(setpoint_kind k, double value, co
     const verdict v = check_setpoint(k, value, from);
     if (!v.ok())
         return v;
+    note_command(from, setpoint_name(k) + QStringLiteral(" set to ") + QString::number(value));
     if (k == setpoint_kind::mode) {
         const int entry = int(value);
         mode_combo->setCurrentIndex(entry);

@@ -35,6 +35,8 @@ channel_reading laser_object::reading() const
     r.bound = is_bound;
     r.type = worker->device_type.load();
     r.present = driver_type::is_known(r.type);
+    r.fresh = fresh();
+    r.age_ms = reply_age_ms();
     if (!r.present)
         return r;
     r.type_name = driver_type::name(r.type);

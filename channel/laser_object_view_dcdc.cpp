@@ -19,7 +19,7 @@ void laser_object::view_dcdc()
     // 1. Type texts; the tab shows the labels as the previous tick left them.
     set_text_if_changed(laser_name_label, driver_type::name(driver_type::power_dcdc)
                                               + QStringLiteral(" Driver"));
-    set_text_if_changed(laser_tab_button,
+    set_tab_text(
                         name + QStringLiteral(" (") + driver_type::name(driver_type::power_dcdc)
                             + QLatin1Char(' ') + fixed(m.current_set, 2) + QLatin1Char('/')
                             + curr_label->text() + QStringLiteral("  ") + temp_label->text()

@@ -29,6 +29,9 @@ enum class scpi_op {
     fault,
     warning,
     board,
+    alarm,
+    system_alarm,
+    alarm_acknowledge,
 };
 
 // One command of a line, as the parser understood it. error != 0 when it

@@ -18,6 +18,7 @@ const known_error known_errors[] = {
     {-222, "Data out of range"},
     {-223, "Too much data"},
     {-224, "Illegal parameter value"},
+    {-230, "Data stale"},
     {-350, "Queue overflow"},
 };
 

@@ -67,6 +67,16 @@ scpi_outcome scpi_executor::run(const scpi_command& c, scpi_error_queue& errors,
     case scpi_op::system_connected:
         answer = h.connected() ? QStringLiteral("1") : QStringLiteral("0");
         return scpi_outcome::answered;
+    case scpi_op::system_alarm: {
+        const QStringList alarms = h.alarms();
+        answer = QString::number(alarms.size());
+        for (const QString& a : alarms)
+            answer += QLatin1Char(',') + quoted(a);
+        return scpi_outcome::answered;
+    }
+    case scpi_op::alarm_acknowledge:
+        h.acknowledge_alarms();
+        return scpi_outcome::done;
     case scpi_op::outputs_all: {
         bool on = true;
         const int e = scpi_parser::boolean(c, on);
@@ -101,7 +111,10 @@ scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_error_queue&
         answer = quoted(r.type_name);
         return scpi_outcome::answered;
     case scpi_op::present:
-        answer = r.enabled && r.present && h.connected() ? QStringLiteral("1") : QStringLiteral("0");
+        answer = r.enabled && r.present && r.fresh && h.connected() ? QStringLiteral("1") : QStringLiteral("0");
+        return scpi_outcome::answered;
+    case scpi_op::alarm:
+        answer = quoted(l->alarm);
         return scpi_outcome::answered;
     default:
         break;
@@ -120,6 +133,11 @@ scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_error_queue&
         why = ch + QStringLiteral("has no device");
     if (!why.isEmpty()) {
         errors.push(-221, why);
+        return scpi_outcome::failed;
+    }
+    // A reading is served only while it is fresh, never the last one as if it were live.
+    if (!r.fresh && c.op != scpi_op::board) {
+        errors.push(-230, l->staleness());
         return scpi_outcome::failed;
     }
     return query_channel(c, r, errors, answer);

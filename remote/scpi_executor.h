@@ -3,6 +3,7 @@
 #include "scpi_command.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class laser_object;
@@ -29,6 +30,9 @@ public:
         std::function<bool()> connected;
         // What "All outputs off" does; false when nothing could be sent (disconnected).
         std::function<bool()> outputs_off;
+        // The active alarms ("channel 3: Lost while emitting: ..."), and acknowledging them all.
+        std::function<QStringList()> alarms;
+        std::function<void()> acknowledge_alarms;
     };
 
     scpi_executor(hooks h, QString identity);

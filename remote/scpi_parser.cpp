@@ -42,7 +42,15 @@ const header_pattern patterns[] = {
     {"CHANnel#:FAULt", scpi_op::fault, true, false},
     {"CHANnel#:WARNing", scpi_op::warning, true, false},
     {"CHANnel#:BOARd", scpi_op::board, true, false},
+    {"CHANnel#:ALARm", scpi_op::alarm, true, false},
+    {"SYSTem:ALARm", scpi_op::system_alarm, true, false},
+    {"SYSTem:ALARm:ACKnowledge", scpi_op::alarm_acknowledge, false, true},
 };
+
+bool takes_no_argument(scpi_op op)
+{
+    return op == scpi_op::cls || op == scpi_op::alarm_acknowledge;
+}
 
 bool mnemonic_matches(const QString& pattern, const QString& word)
 {
@@ -127,9 +135,9 @@ scpi_command scpi_parser::parse_command(const QString& text)
         c.channel = channel;
         if (c.query && c.has_argument)
             c.error = -108;
-        else if (!c.query && p.op == scpi_op::cls && c.has_argument)
+        else if (!c.query && takes_no_argument(p.op) && c.has_argument)
             c.error = -108;
-        else if (!c.query && p.op != scpi_op::cls && !c.has_argument)
+        else if (!c.query && !takes_no_argument(p.op) && !c.has_argument)
             c.error = -109;
         else if (c.has_argument && c.argument.contains(QLatin1Char(',')))
             c.error = -108;

@@ -215,10 +215,10 @@ void tst_app::heartbeat_and_emission_display()
     auto feed = [&other](int code, uint32_t v) {
         other.handle_driver_message({0x100, {uint32_t(code), uint32_t(other.can_id), 0, 0, v >> 24, v >> 16 & 0xFF, v >> 8 & 0xFF, v & 0xFF}});
     };
+    other.link_changed(true, false);
     auto shown = [&w] {
         w.view_update_timer_slot();
-        const bool on = w.form()->emitting_label->text() == "Emission: ON";
-        return on && !w.form()->emit_on->isHidden() ? 1 : !on && w.form()->emit_on->isHidden() ? 0 : -1;
+        return w.form()->emitting_label->text() + (w.form()->emit_on->isHidden() ? "" : " lit");
     };
     const struct { int type; int code; } outputs[] = {
         {driver_type::cw, 0x90}, {driver_type::precision_cw, 0x90}, {driver_type::ps, 0xA2},
@@ -227,16 +227,16 @@ void tst_app::heartbeat_and_emission_display()
     for (const auto& o : outputs) {
         feed(0xD0, uint32_t(o.type));
         feed(o.code, 1);
-        QVERIFY2(shown() == 1, qPrintable(driver_type::name(o.type)));
+        QVERIFY2(shown() == "Emission: ON lit", qPrintable(driver_type::name(o.type)));
         other.worker->device_type.store(driver_type::lost);
-        QVERIFY2(shown() == 1, qPrintable(driver_type::name(o.type) + " gone silent"));
+        QVERIFY2(shown() == "Emission: UNKNOWN lit", qPrintable(driver_type::name(o.type) + " gone silent"));
         feed(0xD0, uint32_t(o.type));
         feed(o.code, 0);
-        QVERIFY2(shown() == 0, qPrintable(driver_type::name(o.type) + " off"));
+        QVERIFY2(shown() == "Emission: OFF", qPrintable(driver_type::name(o.type) + " off"));
     }
     // A flag left in the record of another family is not this board's output.
     other.worker->cw_model.laser_on = true;
-    QCOMPARE(shown(), 0);
+    QCOMPARE(shown(), "Emission: OFF");
 }
 
 void tst_app::command_line_options()

@@ -358,10 +358,10 @@ private slots:
             {"the flags come back", true, 240, 280, 0, 0x100, warn, 2},
             {"no input voltage", true, 10, 0, 0, 0x100, warn, 2},
             {"nothing at all", true, 0, 0, 0, 0, clear, 2},
-            {"35 V out", false, 350, 1000, 0, 0x200, warn + "|curr_max_label=12.0 A|curr_spin.max=12", 3, "Output power is close to MAX\n"},
-            {"25 V out: the bound stays", false, 250, 1000, 0, 0, clear + "|curr_max_label=12.0 A|curr_spin.max=12", 3},
+            {"35 V out", false, 350, 1000, 0, 0x200, warn + "|curr_max_label=12.0 A|curr_spin.max=12", 3, "Channel 1 (Seed):\nOutput power is close to MAX\n"},
+            {"30 V out: the full current again", false, 300, 1000, 0, 0, clear + "|curr_max_label=14.0 A|curr_spin.max=14", 3},
             {"driver faults", false, 0, 240, 5, 0, "fail_title=!!!FAILURE!!!|fail_butt.vis=1|err_clr_butt.vis=1|curr_label.red=0", 4,
-             "flag_NO_Load\nflag_Overtemp\n"},
+             "Channel 1 (Seed):\nflag_NO_Load\nflag_Overtemp\n"},
             {"faults and a warning", false, 310, 1000, 5, 0x200, "fail_title=WARNING!|err_clr_butt.vis=1", 4},
         };
         panel p, q;
@@ -383,7 +383,7 @@ private slots:
         }
         p.w<QAbstractButton>("fail_butt")->click();
         QTRY_COMPARE(closer.texts.size(), 5);
-        QCOMPARE(closer.texts.last(), QString("flag_NO_Load\nflag_Overtemp\nOutput power is close to MAX\n"));
+        QCOMPARE(closer.texts.last(), QString("Channel 1 (Seed):\nflag_NO_Load\nflag_Overtemp\nOutput power is close to MAX\n"));
         // The same board reporting CW: no failure display, no box, no clear.
         p.feed({{0xD0, 8}});
         p.tick();
