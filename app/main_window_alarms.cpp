@@ -65,7 +65,7 @@ void MainWindow::show_channel_status()
         const QString ch = QStringLiteral("ch%1").arg(laser->index + 1);
         if (!laser->alarm.isEmpty())
             alarms << ch;
-        if (laser->output_on())
+        if (laser->enabled && laser->output_on())
             (laser->answering() ? emitting : unknown) = true;
         if (laser->fresh() && laser->worker->device_type.load() == driver_type::power_dcdc) {
             const dcdc_model_struct& m = laser->worker->dcdc_model;

@@ -75,6 +75,7 @@ void laser_object::forget_board()
     last_reply_can_id = -1;
     last_reply.invalidate();
     was_answering = false;
+    worker->device_type.store(0); // not known until the new board answers
 }
 
 command_verdict laser_object::channel_refusal(command_origin from) const
@@ -93,7 +94,7 @@ command_verdict laser_object::channel_refusal(command_origin from) const
     if (!driver_type::is_known(worker->device_type.load()))
         return verdict::refuse(verdict::conflict, ch + QStringLiteral("has no device"));
     if (!fresh())
-        return verdict::refuse(verdict::conflict, ch + staleness());
+        return verdict::refuse(verdict::conflict, QStringLiteral("channel %1: ").arg(index + 1) + staleness());
     return {};
 }
 

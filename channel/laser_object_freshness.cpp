@@ -58,7 +58,7 @@ void laser_object::acknowledge_alarm()
 
 void laser_object::link_changed(bool up, bool lost)
 {
-    if (!up && lost && output_on() && was_answering)
+    if (!up && lost && enabled && output_on() && was_answering)
         raise_alarm(QStringLiteral("adapter lost"));
     if (!up)
         was_answering = false; // said already, or not lost
@@ -67,8 +67,9 @@ void laser_object::link_changed(bool up, bool lost)
 
 void laser_object::watch_freshness()
 {
-    const bool now = answering();
-    if (was_answering && !now && output_on())
+    // A disabled channel watches no board (it may still hear one on its CAN ID).
+    const bool now = answering() && enabled;
+    if (was_answering && !now && enabled && output_on())
         raise_alarm(staleness());
     was_answering = now;
 }

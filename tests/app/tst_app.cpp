@@ -215,6 +215,7 @@ void tst_app::heartbeat_and_emission_display()
     auto feed = [&other](int code, uint32_t v) {
         other.handle_driver_message({0x100, {uint32_t(code), uint32_t(other.can_id), 0, 0, v >> 24, v >> 16 & 0xFF, v >> 8 & 0xFF, v & 0xFF}});
     };
+    other.enabled = true; // the strip counts the channels in use
     other.link_changed(true, false);
     auto shown = [&w] {
         w.view_update_timer_slot();

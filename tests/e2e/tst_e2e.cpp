@@ -3,6 +3,7 @@
 #include "poll_sequences.h"
 #include "sim_fixture.h"
 #include "driver_type.h"
+#include "channel_reading.h"
 #include "laser_object.h"
 #include "laser_params.h"
 
@@ -106,6 +107,7 @@ class tst_e2e : public QObject
 private slots:
     void operator_session();
     void outputs_off_on_every_path();
+    void stale_readings_and_lost_outputs();
     void real_program_data();
     void real_program();
 };
@@ -329,6 +331,116 @@ void tst_e2e::outputs_off_on_every_path()
         if (!path.startsWith("Yes")) // still connected: the boards' next replies say so
             QTRY_COMPARE(ui->emitting_label->text(), QString("Emission: OFF"));
     }
+}
+
+// Every way a watched output can be lost: the channel turns stale within 2 s
+// (greyed, PRES? 0, no reading served, no set-point taken) and a latched
+// alarm names it until it is acknowledged.
+void tst_e2e::stale_readings_and_lost_outputs()
+{
+    e2e::working_dir wd;
+    auto sim = e2e::start_bus(wd.path(), {{driver_type::cw, 1}, {driver_type::power_dcdc, 6}});
+    for (int id : {1, 6}) {
+        for (const auto& r : on_registers(id == 1 ? driver_type::cw : driver_type::power_dcdc))
+            QVERIFY(sim->set_board_register(id, r.first, r.second));
+    }
+    MainWindow w(nullptr, {sim->link_path()});
+    Ui::MainWindow* ui = w.form();
+    ui->serial_combo_box->setCurrentIndex(ui->serial_combo_box->count() - 1);
+    e2e::configure_channels(w, {{0, 1}, {5, 6}});
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    w.start_remote_for_this_run(port);
+    QTcpSocket script;
+    script.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(script.waitForConnected(3000));
+    auto remote = [&script](const QByteArray& line) { // the answer lines, then the error code ("0": none)
+        script.write(line + "\nSYST:ERR?\n");
+        QSignalSpy more(&script, &QTcpSocket::readyRead);
+        QStringList out;
+        for (;;) {
+            while (!script.canReadLine() && more.wait(3000)) {}
+            if (!script.canReadLine())
+                return out.join(' ') + " (none)";
+            const QString a = QString::fromUtf8(script.readLine().trimmed());
+            if (QRegularExpression("^(-\\d+|0),\"").match(a).hasMatch()) {
+                out << a.section(',', 0, 0);
+                return out.join(' ');
+            }
+            out << a;
+        }
+    };
+    const struct { const char* what; int slot; const char* why; } rows[] = {
+        {"board silenced", 0, "no reply for"},
+        {"adapter unplugged", 0, "adapter lost"},
+        {"channel disabled", 0, "channel disabled"},
+        {"CAN ID changed", 5, "CAN ID changed"},
+    };
+    for (const auto& r : rows) {
+        const QString what = r.what;
+        if (!w.connected)
+            ui->connect_button_2->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w.connected, 10000);
+        laser_object& l = *w.channel(r.slot);
+        QTRY_VERIFY2_WITH_TIMEOUT(l.fresh() && l.output_on(), r.what, 10000);
+        const QByteArray ch = "CHAN" + QByteArray::number(r.slot + 1);
+        QTRY_COMPARE(remote(ch + ":PRES?"), QString("1 0"));
+        QElapsedTimer lost;
+        lost.start();
+        const auto answering = e2e::answer_next_question(QMessageBox::Yes);
+        if (what == "board silenced") {
+            QVERIFY(sim->set_board_silent(1, true));
+        } else if (what == "adapter unplugged") {
+            sim->unplug(500);
+        } else {
+            w.findChild<QCheckBox*>(e2e::slot_name("dev_en", r.slot))->setChecked(what != "channel disabled");
+            w.findChild<QLineEdit*>(e2e::slot_name("addr", r.slot))->setText(what == "CAN ID changed" ? "7" : "1");
+            ui->pushButton->click();
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(!l.fresh(), r.what, 2500);
+        QVERIFY2(lost.elapsed() <= 2500, r.what);
+        QTRY_VERIFY2(l.alarm.contains(r.why), qPrintable(what + ": " + l.alarm));
+        QTRY_VERIFY2(ui->alarm_label->isVisible() || !w.isVisible(), r.what);
+        QVERIFY2(ui->alarm_label->text().contains(QString("ch%1").arg(r.slot + 1)), r.what);
+        QVERIFY2(remote(ch + ":ALAR?").contains(r.why), r.what);
+        QVERIFY2(remote(ch + ":PRES?") == "0 0", r.what);
+        const QString refused = what == "board silenced" ? "-230" : "-221";
+        QVERIFY2(remote(ch + ":MEAS:CURR?").endsWith(refused), r.what);
+        QVERIFY2(l.reading().fresh == false, r.what);
+        if (what == "board silenced") {
+            QVERIFY(!l.curr_label->isEnabled() && l.laser_name_label->text().contains("no reply for"));
+            const QString set_answer = remote("CHAN1:CURR 5");
+            QVERIFY2(set_answer.endsWith("-221"), qPrintable(set_answer));
+            QVERIFY(sim->set_board_silent(1, false));
+            QTRY_VERIFY(l.fresh() && l.curr_label->isEnabled());
+            QVERIFY(!l.alarm.isEmpty()); // latched until acknowledged
+        }
+        if (what == "adapter unplugged")
+            QTRY_VERIFY_WITH_TIMEOUT(sim->plugged(), 5000);
+        const QString alarms = remote("SYST:ALAR?");
+        QVERIFY2(alarms.contains("\"channel " + QString::number(r.slot + 1) + ": "), qPrintable(alarms));
+        QCOMPARE(remote("SYST:ALAR:ACK;SYST:ALAR?"), QString("0 0"));
+        QVERIFY(!ui->alarm_label->isVisible());
+    }
+
+    // The parameters window open: another channel's converter fault shows within 2 s, its switch works.
+    w.findChild<QLineEdit*>(e2e::slot_name("addr", 5))->setText("6");
+    w.findChild<QCheckBox*>(e2e::slot_name("dev_en", 0))->setChecked(true);
+    ui->pushButton->click();
+    laser_params params;
+    w.params_window = &params;
+    QTRY_VERIFY_WITH_TIMEOUT(w.channel(0)->fresh() && w.channel(5)->fresh(), 10000);
+    w.channel(0)->config_button->click();
+    QTest::qWait(4500); // beyond the heartbeat that used to forget the other boards
+    QVERIFY(w.channel(5)->answering());
+    QVERIFY(sim->set_dcdc_values(6, 12.0, 24.0, 4));
+    QTRY_VERIFY_WITH_TIMEOUT(ui->fault_label->text().contains("FAULT: ch6"), 2000);
+    QVERIFY(w.channel(5)->laser_tab_button->text().contains("FAULT 0x0004"));
+    w.channel(5)->cw_on_off_button->click();
+    QTRY_VERIFY(board_is_off(*sim, 6, driver_type::power_dcdc));
+    params.close();
 }
 
 void tst_e2e::real_program_data()
