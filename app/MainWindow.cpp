@@ -2,6 +2,7 @@
 
 #include "can_bus_object.h"
 #include "can_id_validator.h"
+#include "event_log.h"
 #include "laser_object.h"
 #include "laser_params.h"
 #include "main_window_form.h"
@@ -80,6 +81,7 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     setup_recording();
     setup_trends();
     setup_alarms();
+    setup_event_log();
 }
 
 MainWindow::~MainWindow()
@@ -203,6 +205,8 @@ void MainWindow::shut_down_threads()
     // The rows sampled so far are written before the writer thread ends.
     if (recordings)
         recordings->shut_down();
+    if (events)
+        events->shut_down();
     for (const auto& laser : lasers) {
         if (laser)
             laser->worker->stop_and_wait();

@@ -25,6 +25,7 @@ class QThread;
 class bus_transport;
 class can_bus_object;
 class can_id_validator;
+class event_log;
 class recorder;
 class trend_store;
 class trends_page;
@@ -90,6 +91,8 @@ public:
     // The history the Trends page plots, and the page (main_window_trends.cpp).
     trend_store& trends() const { return *trend_history; }
     trends_page* trends_view() const { return trend_view; }
+    // What happened, by whose hand (main_window_log.cpp).
+    const event_log& log() const { return *events; }
     void show_trends() { select_page(4); }
 
     // Set by main after construction; not owned.
@@ -179,6 +182,11 @@ private:
     // outputs-off button, mini USB mode. lost: not by the operator's hand.
     void show_link_state(bool up, bool lost);
 
+    // event log (main_window_log.cpp); kind is a log_kind
+    void setup_event_log();
+    void log_event_text(int kind, int channel, const QString& origin, const QString& text);
+    void log_channel_changes();
+
     // alarms and the status strip (main_window_alarms.cpp)
     void setup_alarms();
     void show_channel_status();
@@ -263,8 +271,12 @@ private:
     bool disconnect_requested = false;
     // The last error the transports reported, shown when a connection attempt fails.
     QString last_transport_error;
+    QString logged_connect_failure;
     // Channels whose first answer since the connection was looked at for an output on.
     std::array<bool, channel_count> found_checked{};
     QStringList found_emitting;
     QPointer<QMessageBox> found_box;
+    std::unique_ptr<event_log> events;
+    std::array<bool, channel_count> logged_answering{};
+    std::array<uint32_t, channel_count> logged_flags{};
 };

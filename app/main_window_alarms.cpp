@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 
 #include "driver_type.h"
+#include "event_log.h"
 #include "laser_object.h"
 #include "main_window_form.h"
 #include "remote_server.h"
@@ -39,6 +40,8 @@ int MainWindow::acknowledge_alarms()
     int acknowledged = 0;
     for (const auto& laser : lasers) {
         if (!laser->alarm.isEmpty()) {
+            log_event_text(int(log_kind::alarm), laser->index + 1, QStringLiteral("operator"),
+                           tr("alarm acknowledged: %1").arg(laser->alarm));
             laser->acknowledge_alarm();
             ++acknowledged;
         }
@@ -114,6 +117,8 @@ void MainWindow::notice_found_emitting()
     if (found.isEmpty())
         return;
     found_emitting << found;
+    for (const QString& f : found)
+        log_event_text(int(log_kind::notice), 0, QStringLiteral("system"), tr("found emitting: %1").arg(f));
     const QString text = tr("Outputs found on:") + QLatin1Char('\n') + found_emitting.join(QLatin1Char('\n'));
     if (!found_box) {
         // Not modal and not run in a local event loop: a notice, not a question.

@@ -111,6 +111,7 @@ void MainWindow::view_update_timer_slot()
     if (connected)
         notice_found_emitting();
     show_channel_status();
+    log_channel_changes();
 }
 
 void MainWindow::sl_device_heartbeat_timer()

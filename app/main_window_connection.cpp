@@ -4,6 +4,7 @@
 
 #include "can_bus_object.h"
 #include "can_port_name.h"
+#include "event_log.h"
 #include "laser_object.h"
 #include "main_window_form.h"
 #include "serial_object.h"
@@ -98,6 +99,7 @@ void MainWindow::sl_serial_connected()
     ui->connect_button_2->setChecked(true);
     ui->connect_button_2->setText(tr("Disconnect"));
     connected = true;
+    log_event_text(int(log_kind::connection), 0, QStringLiteral("system"), tr("connected: %1").arg(serial_conf.port_name));
     last_transport_error.clear();
     ui->connection_reason_label->clear();
     found_checked.fill(false);
@@ -127,6 +129,13 @@ void MainWindow::sl_serial_disconnected()
     connected = false;
     show_link_state(false, lost);
     ui->scrollArea->setEnabled(false);
+    if (failed_attempt && !last_transport_error.isEmpty() && last_transport_error != logged_connect_failure) {
+        logged_connect_failure = last_transport_error; // once per reason, not per retry
+        log_event_text(int(log_kind::connection), 0, QStringLiteral("system"), tr("connect failed: %1").arg(last_transport_error));
+    } else if (!failed_attempt) {
+        log_event_text(int(log_kind::connection), 0, QStringLiteral("system"),
+                       lost ? tr("disconnected: connection lost") : tr("disconnected by the operator"));
+    }
     ui->connection_status_label->setText(tr("Connection status: DISCONNECTED"));
     // Why, beside it: a failed attempt's reason, or a link lost by no one's hand.
     ui->connection_reason_label->setText(failed_attempt && !last_transport_error.isEmpty()

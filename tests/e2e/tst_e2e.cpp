@@ -4,6 +4,7 @@
 #include "sim_fixture.h"
 #include "driver_type.h"
 #include "channel_reading.h"
+#include "event_log.h"
 #include "laser_object.h"
 #include "laser_params.h"
 
@@ -409,6 +410,10 @@ void tst_e2e::stale_readings_and_lost_outputs()
         const QString refused = what == "board silenced" ? "-230" : "-221";
         QVERIFY2(remote(ch + ":MEAS:CURR?").endsWith(refused), r.what);
         QVERIFY2(l.reading().fresh == false, r.what);
+        const auto logged = w.log().recent(50);
+        QVERIFY2(std::any_of(logged.begin(), logged.end(), [&](const log_event& e) {
+                     return e.kind == log_kind::alarm && e.channel == r.slot + 1 && e.text.contains(r.why);
+                 }), r.what);
         if (what == "board silenced") {
             QVERIFY(!l.curr_label->isEnabled() && l.laser_name_label->text().contains("no reply for"));
             const QString set_answer = remote("CHAN1:CURR 5");
