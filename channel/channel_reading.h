@@ -20,6 +20,8 @@ struct channel_reading
     bool enabled = false;     // enabled in the system configuration
     bool bound = false;       // the panel has every widget; unbound channels take no input
     bool present = false;     // a board of a known type answers
+    bool fresh = false;
+    qint64 age_ms = -1;
     int32_t type = 0;         // driver_type code (0 none yet, -1 lost)
     QString type_name;        // "CW Type", ...; empty without a device
     int digits = 1;           // decimals the panel shows for current and temperature

@@ -55,7 +55,8 @@ void trend_store::add(const std::vector<channel_reading>& readings, double t)
         auto& kept = channels[size_t(r.channel - 1)];
         for (int i = 0; i < quantity_count; ++i) {
             const auto q = quantity(i);
-            const double v = value_of(r, q);
+            // A board that does not answer now is a gap, not its last value.
+            const double v = r.present && r.fresh ? value_of(r, q) : channel_reading::none;
             // A quantity the channel had before goes on as a gap while its board is away.
             auto it = kept.find(q);
             if (channel_reading::has(v) && it == kept.end())
