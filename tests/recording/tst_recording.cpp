@@ -11,6 +11,7 @@
 #include "csv_row_format.h"
 #include "history_series.h"
 #include "recorder.h"
+#include "trend_clock.h"
 #include "trend_store.h"
 #include "trends_page.h"
 
@@ -18,7 +19,10 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSemaphore>
+#include <qcustomplot.h>
 
 #include <csignal>
 #include <sys/mount.h>
@@ -149,6 +153,12 @@ private slots:
     void history_keeps_extremes_data();
     void history_keeps_extremes();
     void trends_redrawn_only_while_shown();
+    void trend_readout_data();
+    void trend_readout();
+    void trend_titles_data();
+    void trend_titles();
+    void trend_page_wheel_zoom_live();
+    void ten_channels_on_one_screen();
     void record_option();
 };
 
@@ -239,20 +249,21 @@ void tst_recording::six_boards_recorded()
     // The same readings on the Trends page, each channel with its family's lanes.
     w->show();
     w->form()->main_menu_butt_4->click();
-    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    const double now = trend_clock::now();
     const struct { int channel; const char* text; } readouts[] = {
         {1, "Current 123.4 mA,  Temperature 10.5 \u00B0C,  Optical power 94.7 mW"},
         {3, "Temperature 12 \u00B0C,  Voltage 50 V,  Repetition rate"},
         {6, "Current 2.47 A,  Temperature 29.9 \u00B0C,  Output voltage 24 V,  Input voltage 48 V"},
     };
     for (const auto& r : readouts) {
-        const QString text = w->trends_view()->plot(r.channel)->readout_at(now - 1);
+        const QString text = w->trends_view()->plot(r.channel)->readout_at(now - 1, 0.6);
         QVERIFY2(text.contains(QString::fromUtf8(r.text)), qPrintable(text));
     }
-    QVERIFY(w->trends_view()->plot(7)->readout_at(now - 1).isEmpty()); // no device, nothing to read
+    QVERIFY(w->trends_view()->plot(7)->readout_at(now - 1, 0.6).isEmpty()); // no device, nothing to read
     const QString png = wd.path() + "/trends.png";
     QVERIFY(w->trends_view()->save_png(png));
-    QVERIFY2(QImage(png).height() > 6 * 300, qPrintable(QString::number(QImage(png).height()))); // every enabled channel, also those scrolled out of view
+    // Every enabled channel, also those scrolled out of view.
+    QVERIFY2(QImage(png).height() >= 7 * channel_plot::min_row_height, qPrintable(QString::number(QImage(png).height())));
 
     // Boards that are on never read zero: not even before all their first replies came.
     const struct { int channel; const char* column; } never_zero[] = {
@@ -427,6 +438,170 @@ void tst_recording::trends_redrawn_only_while_shown()
     const int shown = page->redraws();
     QTest::qWait(1200);
     QCOMPARE(page->redraws(), shown);
+}
+
+namespace {
+
+// A CW channel's reading with the given current, as the trends sample it.
+channel_reading cw_reading(int channel, double current_mA, bool fresh = true, const QString& name = "CW")
+{
+    channel_reading r;
+    r.channel = channel;
+    r.name = name;
+    r.can_id = 10 + channel;
+    r.enabled = r.present = true;
+    r.fresh = fresh;
+    r.age_ms = fresh ? 100 : 5000;
+    r.type = driver_type::cw;
+    r.type_name = driver_type::name(r.type);
+    r.current_mA = current_mA;
+    r.temperature_C = 25.0;
+    r.power_mW = 10.0;
+    return r;
+}
+
+} // namespace
+
+void tst_recording::trend_readout_data()
+{
+    QTest::addColumn<double>("at"); // seconds after the first sample
+    QTest::addColumn<bool>("read");
+    // Samples every 0.5 s from 0 to 100 s: disabled 40 to 60 s, not answering 70 to 75 s.
+    QTest::newRow("on a sample") << 20.0 << true;
+    QTest::newRow("between two samples") << 20.25 << true;
+    QTest::newRow("before the data begins") << -30.0 << false;
+    QTest::newRow("channel disabled") << 50.0 << false;
+    QTest::newRow("board not answering") << 72.0 << false;
+    QTest::newRow("just after the last sample") << 100.2 << true;
+    QTest::newRow("well after the last sample") << 105.0 << false;
+}
+
+void tst_recording::trend_readout()
+{
+    QFETCH(double, at);
+    QFETCH(bool, read);
+    trend_store store;
+    const double t0 = 1000.0;
+    for (double s = 0; s <= 100.0; s += 0.5) {
+        std::vector<channel_reading> sampled;
+        if (s < 40.0 || s >= 60.0)
+            sampled.push_back(cw_reading(1, s < 50 ? 10.0 : 90.0, s < 70.0 || s >= 75.0));
+        store.add(sampled, t0 + s);
+    }
+    store.add({cw_reading(1, 1.0)}, t0 + 20.1); // the clock stepped back: dropped, not drawn out of order
+    channel_plot plot;
+    plot.resize(1200, 200);
+    plot.show_history(store, cw_reading(1, 0.0), t0 - 60.0, t0 + 110.0);
+    const QString text = plot.readout_at(t0 + at, 0.3);
+    QVERIFY2(text.isEmpty() != read, qPrintable(text));
+    if (read)
+        QVERIFY2(text.contains("Current 10 mA") || text.contains("Current 90 mA"), qPrintable(text));
+    // The disabled minute is a gap: no point of it holds a value, no line joins 10 and 90.
+    QVector<double> times;
+    QVector<double> values;
+    store.series(1, trend_store::current_mA)->points(t0, t0 + 100.0, times, values);
+    for (int i = 0; i < times.size(); ++i) {
+        QVERIFY(i == 0 || times[i] >= times[i - 1]);
+        if (times[i] > t0 + 39.9 && times[i] < t0 + 60.0)
+            QVERIFY2(std::isnan(values[i]), qPrintable(QString::number(times[i] - t0)));
+        QVERIFY(std::isnan(values[i]) || values[i] != 1.0);
+    }
+}
+
+void tst_recording::trend_titles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("a name with %1 in it") << "Diode %1 %4" << "3: Diode %1 %4";
+    QTest::newRow("a name with markup") << "<b>hot</b>" << "3: <b>hot</b>";
+    QTest::newRow("a 200-character name") << QString(200, 'n') << "3: nnnn";
+}
+
+void tst_recording::trend_titles()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    trend_store store;
+    const double now = trend_clock::now();
+    for (double t = now - 30; t <= now; t += 0.5)
+        store.add({cw_reading(3, 50.0, true, name)}, t);
+    trends_page page(store, [&] { return std::vector<channel_reading>{cw_reading(3, 50.0, true, name)}; });
+    page.resize(1000, 600);
+    page.show();
+    page.redraw();
+    QTRY_VERIFY(page.plot(3)->isVisible());
+    const QString shown = page.plot(3)->title_text();
+    QVERIFY2(shown.startsWith(title), qPrintable(shown));
+    QVERIFY2(shown.size() < 60, qPrintable(shown)); // a long name is cut short
+    // The plot stays inside the page, its newest data in view.
+    const QRect plot_area = page.plot(3)->chart()->geometry().translated(page.plot(3)->mapTo(&page, QPoint()));
+    QVERIFY2(plot_area.right() <= page.width(), qPrintable(QString("%1 > %2").arg(plot_area.right()).arg(page.width())));
+}
+
+void tst_recording::trend_page_wheel_zoom_live()
+{
+    trend_store store;
+    const double now = trend_clock::now();
+    std::vector<channel_reading> ten;
+    for (int c = 1; c <= 10; ++c)
+        ten.push_back(cw_reading(c, 10.0 * c));
+    for (double t = now - 120; t <= now; t += 0.5)
+        store.add(ten, t);
+    trends_page page(store, [&] { return ten; });
+    page.resize(900, 400); // room for a few rows: the page scrolls
+    page.show();
+    page.redraw();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QCustomPlot* chart = page.plot(1)->chart();
+    QTRY_VERIFY(chart->width() > 300);
+    auto* bar = page.findChild<QScrollArea*>()->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    const QPoint middle(chart->width() - 40, chart->height() / 2);
+    auto wheel = [&](Qt::KeyboardModifiers modifiers, int delta) {
+        QWheelEvent e(middle, chart->mapToGlobal(middle), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(chart, &e);
+    };
+    // The plain wheel scrolls the page and leaves the time axis alone.
+    wheel(Qt::NoModifier, -120);
+    QVERIFY(bar->value() > 0);
+    QVERIFY(page.live() && page.span_s() == 600.0);
+    // Ctrl+wheel zooms the time axis and stops following; Live follows again.
+    bar->setValue(0);
+    wheel(Qt::ControlModifier, 120);
+    QVERIFY2(page.span_s() < 600.0 && !page.live(), qPrintable(QString::number(page.span_s())));
+    QVERIFY(page.view_end() < trend_clock::now());
+    auto* live = page.findChild<QPushButton*>("trend_live_button");
+    QVERIFY(live->isEnabled());
+    live->click();
+    QVERIFY(page.live() && !live->isEnabled());
+    // The readout follows the mouse over data and is gone when it leaves.
+    const QPoint on_data(chart->width() - 40, chart->height() / 2);
+    QMouseEvent move(QEvent::MouseMove, on_data, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(chart, &move);
+    QVERIFY2(page.readout().startsWith("1: CW,"), qPrintable(page.readout()));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(chart, &leave);
+    QVERIFY(page.readout().isEmpty());
+}
+
+void tst_recording::ten_channels_on_one_screen()
+{
+    e2e::working_dir wd;
+    MainWindow w;
+    QList<QPair<int, int>> ten;
+    for (int c = 0; c < 10; ++c)
+        ten << qMakePair(c, 11 + c);
+    e2e::configure_channels(w, ten);
+    w.resize(1920, 1080 - 60); // a desktop's panel and the window's frame take some
+    w.show();
+    w.form()->main_menu_butt_4->click();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(w.trends_view()->plot(10)->isVisible());
+    QTest::qWait(100);
+    QCOMPARE(w.trends_view()->findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+    for (int c = 1; c <= 10; ++c)
+        QVERIFY2(!w.trends_view()->plot(c)->visibleRegion().isEmpty(), qPrintable(QString::number(c)));
 }
 
 void tst_recording::record_option()
