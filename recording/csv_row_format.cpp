@@ -4,6 +4,9 @@
 #include "driver_type.h"
 #include "wire_decimals.h"
 
+#include <cmath>
+#include <limits>
+
 namespace {
 
 // Set-point columns come last: files read by column position before they
@@ -38,8 +41,11 @@ QByteArray csv_row_format::number(double v, int decimals)
 {
     if (!channel_reading::has(v) || decimals < 0)
         return QByteArray();
-    // The boards' values are kept as floats: the shortest decimal that gives
-    // the same float is the value the board sent (1234.57, not 1234.5699).
+    // The boards' values are kept as floats. Where a float's steps are finer
+    // than the last decimal, rounding gives the board's value; where not, the
+    // shortest decimal that gives the same float is it (1234.57, not 1234.5699).
+    if (std::fabs(v) * std::numeric_limits<float>::epsilon() < 0.5 * std::pow(10.0, -decimals))
+        return QByteArray::number(v, 'f', decimals);
     const float stored = float(v);
     for (int d = 0; d < decimals; ++d) {
         const QByteArray shorter = QByteArray::number(v, 'f', d);

@@ -91,8 +91,16 @@ trends_page::trends_page(const trend_store& store, reading_source source, QWidge
     connect(save_button, &QPushButton::clicked, this, &trends_page::ask_and_save);
     redraw_timer.setInterval(redraw_ms);
     connect(&redraw_timer, &QTimer::timeout, this, [this] {
-        // A pixel of the long spans is seconds wide: redrawn less often.
-        if (!since_redraw.isValid() || since_redraw.elapsed() >= std::min(10000.0, view_span / 1.8))
+        // Redrawn when the time axis has moved by about a pixel: a pixel of a
+        // 10 min lane is a second or two wide, of the 24 h span a minute.
+        double per_pixel_s = 0.0;
+        for (const channel_plot* p : plots) {
+            if (p->isVisible() && p->seconds_per_pixel() > 0) {
+                per_pixel_s = p->seconds_per_pixel();
+                break;
+            }
+        }
+        if (!since_redraw.isValid() || since_redraw.elapsed() >= std::min(10000.0, 1000.0 * per_pixel_s))
             redraw();
     });
 }

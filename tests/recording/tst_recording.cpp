@@ -466,7 +466,8 @@ void tst_recording::trend_readout_data()
 {
     QTest::addColumn<double>("at"); // seconds after the first sample
     QTest::addColumn<bool>("read");
-    // Samples every 0.5 s from 0 to 100 s: disabled 40 to 60 s, not answering 70 to 75 s.
+    // Samples every 0.5 s from 0 to 100 s: disabled 40 to 60 s, not answering 70 to 75 s,
+    // none 80 to 90 s.
     QTest::newRow("on a sample") << 20.0 << true;
     QTest::newRow("between two samples") << 20.25 << true;
     QTest::newRow("before the data begins") << -30.0 << false;
@@ -483,6 +484,8 @@ void tst_recording::trend_readout()
     trend_store store;
     const double t0 = 1000.0;
     for (double s = 0; s <= 100.0; s += 0.5) {
+        if (s >= 80.0 && s < 90.0)
+            continue; // nothing sampled at all (the program stalled)
         std::vector<channel_reading> sampled;
         if (s < 40.0 || s >= 60.0)
             sampled.push_back(cw_reading(1, s < 50 ? 10.0 : 90.0, s < 70.0 || s >= 75.0));
@@ -496,16 +499,20 @@ void tst_recording::trend_readout()
     QVERIFY2(text.isEmpty() != read, qPrintable(text));
     if (read)
         QVERIFY2(text.contains("Current 10 mA") || text.contains("Current 90 mA"), qPrintable(text));
-    // The disabled minute is a gap: no point of it holds a value, no line joins 10 and 90.
+    // The disabled time is a gap: no point of it holds a value, no line joins 10 and 90;
+    // nor is a line drawn across the time nothing was sampled.
     QVector<double> times;
     QVector<double> values;
     store.series(1, trend_store::current_mA)->points(t0, t0 + 100.0, times, values);
+    bool hole = false;
     for (int i = 0; i < times.size(); ++i) {
+        hole = hole || (times[i] >= t0 + 79.5 && times[i] < t0 + 90.0 && std::isnan(values[i]));
         QVERIFY(i == 0 || times[i] >= times[i - 1]);
         if (times[i] > t0 + 39.9 && times[i] < t0 + 60.0)
             QVERIFY2(std::isnan(values[i]), qPrintable(QString::number(times[i] - t0)));
         QVERIFY(std::isnan(values[i]) || values[i] != 1.0);
     }
+    QVERIFY(hole);
 }
 
 void tst_recording::trend_titles_data()
