@@ -33,6 +33,17 @@ recorder::recorder(reading_source source, QObject* parent)
 recorder::~recorder()
 {
     shut_down();
+    if (stalled_thread && !stalled_thread->wait(100)) {
+        // Still inside a write at the end of the program: a running thread
+        // cannot be destroyed, so it is kept (reachable) until the process ends.
+        struct stalled_pair
+        {
+            std::unique_ptr<QThread> thread;
+            std::unique_ptr<recording_writer> writer;
+        };
+        static auto* kept = new std::vector<stalled_pair>;
+        kept->push_back({std::move(stalled_thread), std::move(stalled_writer)});
+    }
 }
 
 void recorder::start_thread()
@@ -88,8 +99,12 @@ void recorder::stop()
 bool recorder::shut_down()
 {
     stop();
+    if (stalled_thread && stalled_thread->isFinished()) {
+        stalled_writer.reset();
+        stalled_thread.reset();
+    }
     if (!thread)
-        return true;
+        return !stalled_thread;
     // Waits until the writer has handled the rows and the close queued to it
     // (quit() alone may end its event loop before them), but not for ever: a
     // stalled disk must not hold the window open.
@@ -103,12 +118,11 @@ bool recorder::shut_down()
                              .arg(close_wait_ms / 1000);
         qWarning().noquote() << unwritten_text;
         // Neither can be destroyed while the writer is inside a write: the thread
-        // ends after the rows queued to it (or with the process), and both are
-        // left to the end of the process.
+        // ends after the rows queued to it, and both are kept until it has.
         QThread* left = thread.get();
         QMetaObject::invokeMethod(writer.get(), [left] { left->quit(); }, Qt::QueuedConnection);
-        (void)writer.release();
-        (void)thread.release();
+        stalled_writer = std::move(writer);
+        stalled_thread = std::move(thread);
         return false;
     }
     thread->quit();

@@ -51,6 +51,8 @@ public:
     // Ends any recording and stops the writer thread after it wrote what it had,
     // waiting close_wait_ms at most. Returns false when the disk did not take
     // everything in time; unwritten() then says what is missing (also logged).
+    // The writer then goes on with the rows it holds; a later call returns true
+    // once it has finished.
     bool shut_down();
     QString unwritten() const { return unwritten_text; }
 
@@ -117,4 +119,7 @@ private:
     QString unwritten_text;
     std::unique_ptr<QThread> thread;
     std::unique_ptr<recording_writer> writer;
+    // A writer that did not finish within close_wait_ms, still writing.
+    std::unique_ptr<QThread> stalled_thread;
+    std::unique_ptr<recording_writer> stalled_writer;
 };
