@@ -271,7 +271,9 @@ void tst_remote::sessions_on_the_bus()
     w.form()->connect_button_2->click();
     QTRY_VERIFY_WITH_TIMEOUT(w.connected, 10000);
     laser_object& cw = *w.channel(0);
-    QTRY_COMPARE_WITH_TIMEOUT(cw.curr_spin->maximum(), 150.0, 10000);
+    // The board's current limit reads right from the second pass on (after its temperature limits).
+    QTRY_VERIFY_WITH_TIMEOUT(e2e::codes_to(sim->received_lines(), 1).count(0xA5) >= 3, 10000);
+    QTRY_COMPARE(cw.curr_spin->maximum(), 150.0);
     switch_remote_on(w);
     QTcpSocket a, b;
     for (QTcpSocket* s : {&a, &b}) {
@@ -290,22 +292,27 @@ void tst_remote::sessions_on_the_bus()
     QElapsedTimer took;
     took.start();
     a.write(line + "*OPC?\n");
-    qint64 worst = 0;
-    int asked = 0;
+    QVector<qint64> waits;
     while (!a.canReadLine() && !took.hasExpired(30000)) {
         QElapsedTimer one;
         one.start();
         b.write("*IDN?\n");
         QVERIFY(answer(b).startsWith("Corvane"));
-        worst = std::max(worst, one.elapsed());
-        ++asked;
+        waits << one.elapsed();
         QTest::qWait(10);
     }
-    QCOMPARE(answer(a), QByteArray("1"));
-    qInfo("256 set commands in %lld ms; the other client's %d queries answered within %lld ms",
-          took.elapsed(), asked, worst);
+    const QByteArray opc = answer(a);
+    if (opc != "1") {
+        a.write("SYST:ERR:ALL?;SYST:VERS?\n");
+        QFAIL(qPrintable("no *OPC? answer after " + QString::number(took.elapsed()) + " ms; errors: " + answer(a)));
+    }
+    // The 95th percentile: a loaded machine may deschedule the test itself now and then.
+    std::sort(waits.begin(), waits.end());
+    const qint64 p95 = waits.isEmpty() ? -1 : waits[waits.size() * 95 / 100];
+    qInfo("256 set commands in %lld ms; the other client's %d queries answered within %lld ms (95 %%), %lld ms (longest)",
+          took.elapsed(), waits.size(), p95, waits.isEmpty() ? -1 : waits.last());
     QVERIFY2(took.elapsed() >= 255 * remote_server::set_interval_ms, qPrintable(QString::number(took.elapsed())));
-    QVERIFY2(asked > 50 && worst < 50, qPrintable(QStringLiteral("%1 queries, longest %2 ms").arg(asked).arg(worst)));
+    QVERIFY2(waits.size() > 50 && p95 < 50, qPrintable(QStringLiteral("%1 queries, 95 %: %2 ms").arg(waits.size()).arg(p95)));
     QTRY_COMPARE(set_frames(sim->received_lines(), 1).size(), 3 * 256);
 
     // Half-closed after sending: the answers still come, then the server closes.
