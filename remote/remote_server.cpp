@@ -193,7 +193,9 @@ bool remote_server::step(client& c)
     const bool sends = scpi_executor::sends_frames(command);
     if (sends && !may_send_frames())
         return false;
-    c.status.output_waiting = !c.answers.isEmpty() || c.link->unsent() > 0;
+    // Answers of earlier lines have been handed to the socket: only the
+    // line's own count (when they reach the client is the network's affair).
+    c.status.output_waiting = !c.answers.isEmpty();
     QString answer;
     switch (executor.run(command, c.status, answer)) {
     case scpi_outcome::done:
@@ -308,6 +310,8 @@ void remote_server::pump()
         }
     }
     busy = false;
+    for (const auto& c : clients)
+        c->link->flush(); // may close it: the loop below looks at closed
     for (const auto& c : clients) {
         const bool room = c->buffer.indexOf('\n', c->offset) < 0 && c->buffer.size() - c->offset < max_pending;
         c->link->want_input(!c->closed && !c->ending && room && c->link->unsent() <= max_unsent);

@@ -3,6 +3,8 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,9 @@ scpi_connection::scpi_connection(qintptr descriptor, QObject* parent)
     : QObject(parent), fd(int(descriptor))
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // Answers go at once, not held back until the client acknowledges the last one.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     reader = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
     writer = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Write);
     reader->setEnabled(false);
@@ -61,7 +66,6 @@ void scpi_connection::write(const QByteArray& data)
         last_progress.restart();
     }
     out += data;
-    flush();
 }
 
 void scpi_connection::flush()

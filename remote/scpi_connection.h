@@ -25,7 +25,9 @@ public:
     int read_into(QByteArray& into, int max);
     // Whether sig_readable may come (level-triggered: off while not reading).
     void want_input(bool on);
+    // Queued until flush(), so that the answers of one pass leave together.
     void write(const QByteArray& data);
+    void flush();
     // Bytes the peer has not taken yet (beyond what the system buffers).
     qint64 unsent() const { return out.size() - out_offset; }
     // Milliseconds since the peer last took bytes while some were waiting.
@@ -44,7 +46,6 @@ signals:
     void sig_closed(); // broken, by the peer or by finish()
 
 private:
-    void flush();
     void fail();
 
     int fd = -1;
