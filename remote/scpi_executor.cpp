@@ -2,7 +2,7 @@
 
 #include "channel_reading.h"
 #include "laser_object.h"
-#include "scpi_error_queue.h"
+#include "scpi_status.h"
 #include "scpi_parser.h"
 
 #include <cmath>
@@ -48,31 +48,83 @@ int scpi_executor::mode_index(const QString& name)
     return -1;
 }
 
-scpi_outcome scpi_executor::run(const scpi_command& c, scpi_error_queue& errors, QString& answer)
+bool scpi_executor::sends_frames(const scpi_command& c)
+{
+    if (c.error || c.query)
+        return false;
+    return c.channel > 0 || c.op == scpi_op::outputs_all || c.op == scpi_op::rst;
+}
+
+scpi_outcome scpi_executor::run(const scpi_command& c, scpi_status& status, QString& answer)
 {
     if (c.error) {
-        errors.push(c.error, c.error_detail);
+        status.error(c.error, c.error_detail);
         return scpi_outcome::failed;
     }
-    switch (c.op) {
-    case scpi_op::idn:
-        answer = identity;
+    if (c.channel > 0)
+        return run_channel(c, status, answer);
+    return run_common(c, status, answer);
+}
+
+scpi_outcome scpi_executor::run_common(const scpi_command& c, scpi_status& status, QString& answer)
+{
+    auto answered = [&answer](const QString& text) {
+        answer = text;
         return scpi_outcome::answered;
-    case scpi_op::cls:
-        errors.clear();
+    };
+    // *ESE and *SRE take a register value, 0 to 255.
+    auto register_value = [&c, &status](std::uint8_t& reg) {
+        double v = 0;
+        if (const int e = scpi_parser::number(c, v)) {
+            status.error(e);
+            return scpi_outcome::failed;
+        }
+        if (v < 0 || v > 255 || std::rint(v) != v) {
+            status.error(-222, QStringLiteral("0 to 255"));
+            return scpi_outcome::failed;
+        }
+        reg = std::uint8_t(v);
         return scpi_outcome::done;
-    case scpi_op::system_error:
-        answer = errors.pop();
-        return scpi_outcome::answered;
-    case scpi_op::system_connected:
-        answer = h.connected() ? QStringLiteral("1") : QStringLiteral("0");
-        return scpi_outcome::answered;
+    };
+    switch (c.op) {
+    case scpi_op::idn: return answered(identity);
+    case scpi_op::cls:
+        status.clear();
+        return scpi_outcome::done;
+    case scpi_op::rst:
+        // The safe state: every output off through the same path as the
+        // window's button; the event status and the queue start anew.
+        status.clear();
+        if (!h.outputs_off()) {
+            status.error(-221, QStringLiteral("not connected, outputs not switched off"));
+            return scpi_outcome::failed;
+        }
+        return scpi_outcome::done;
+    case scpi_op::opc:
+    case scpi_op::wai: return scpi_outcome::synchronise;
+    case scpi_op::esr: return answered(QString::number(status.take_events()));
+    case scpi_op::ese:
+        return c.query ? answered(QString::number(status.enable_events)) : register_value(status.enable_events);
+    case scpi_op::stb: return answered(QString::number(status.status_byte()));
+    case scpi_op::sre:
+        if (c.query)
+            return answered(QString::number(status.enable_service));
+        if (register_value(status.enable_service) == scpi_outcome::failed)
+            return scpi_outcome::failed;
+        status.enable_service &= std::uint8_t(~scpi_status::service_request); // it cannot enable itself
+        return scpi_outcome::done;
+    case scpi_op::tst: return answered(QString::number(self_test()));
+    case scpi_op::system_version: return answered(QStringLiteral("1999.0"));
+    case scpi_op::system_error: return answered(status.errors.pop());
+    case scpi_op::system_error_count: return answered(QString::number(status.errors.size()));
+    case scpi_op::system_error_all: return answered(status.errors.pop_all());
+    case scpi_op::system_connected: return answered(h.connected() ? QStringLiteral("1") : QStringLiteral("0"));
     case scpi_op::system_alarm: {
         const QStringList alarms = h.alarms();
-        answer = QString::number(alarms.size());
+        QString text = QString::number(alarms.size());
         for (const QString& a : alarms)
-            answer += QLatin1Char(',') + quoted(a);
-        return scpi_outcome::answered;
+            text += QLatin1Char(',') + quoted(a);
+        return answered(text);
     }
     case scpi_op::alarm_acknowledge:
         h.acknowledge_alarms();
@@ -81,25 +133,45 @@ scpi_outcome scpi_executor::run(const scpi_command& c, scpi_error_queue& errors,
         bool on = true;
         const int e = scpi_parser::boolean(c, on);
         if (e || on) {
-            errors.push(e ? e : -224, QStringLiteral("only OFF"));
+            status.error(e ? e : -224, QStringLiteral("only OFF"));
             return scpi_outcome::failed;
         }
         if (!h.outputs_off()) {
-            errors.push(-221, QStringLiteral("not connected"));
+            status.error(-221, QStringLiteral("not connected"));
             return scpi_outcome::failed;
         }
         return scpi_outcome::done;
     }
     default:
-        return run_channel(c, errors, answer);
+        status.error(-113);
+        return scpi_outcome::failed;
     }
 }
 
-scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_error_queue& errors, QString& answer)
+// 0 when the adapter is connected and every enabled channel's board answers;
+// 1 when not connected; otherwise the sum of 2^n over the enabled channels n
+// (1 to 10) whose board does not answer.
+int scpi_executor::self_test() const
+{
+    if (!h.connected())
+        return 1;
+    int missing = 0;
+    for (int i = 0; i < scpi_parser::channel_count; ++i) {
+        const laser_object* l = h.channel(i);
+        if (!l)
+            continue;
+        const channel_reading r = l->reading();
+        if (r.enabled && !r.present)
+            missing |= 1 << (i + 1);
+    }
+    return missing;
+}
+
+scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_status& status, QString& answer)
 {
     laser_object* l = h.channel(c.channel - 1);
     if (!l) {
-        errors.push(-114);
+        status.error(-114);
         return scpi_outcome::failed;
     }
     const channel_reading r = l->reading();
@@ -108,6 +180,11 @@ scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_error_queue&
         answer = quoted(r.name);
         return scpi_outcome::answered;
     case scpi_op::type:
+        // A disabled channel's type is that of a board nobody polls any more.
+        if (!r.enabled) {
+            status.error(-221, QStringLiteral("channel %1 is disabled").arg(c.channel));
+            return scpi_outcome::failed;
+        }
         answer = quoted(r.type_name);
         return scpi_outcome::answered;
     case scpi_op::present:
@@ -120,7 +197,7 @@ scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_error_queue&
         break;
     }
     if (!c.query)
-        return set_channel(c, *l, errors);
+        return set_channel(c, *l, status);
     const QString ch = QStringLiteral("channel %1 ").arg(c.channel);
     QString why;
     if (!r.enabled)
@@ -132,19 +209,19 @@ scpi_outcome scpi_executor::run_channel(const scpi_command& c, scpi_error_queue&
     else if (!r.present)
         why = ch + QStringLiteral("has no device");
     if (!why.isEmpty()) {
-        errors.push(-221, why);
+        status.error(-221, why);
         return scpi_outcome::failed;
     }
     // A reading is served only while it is fresh, never the last one as if it were live.
     if (!r.fresh && c.op != scpi_op::board) {
-        errors.push(-230, l->staleness());
+        status.error(-230, l->staleness());
         return scpi_outcome::failed;
     }
-    return query_channel(c, r, errors, answer);
+    return query_channel(c, r, status, answer);
 }
 
 scpi_outcome scpi_executor::query_channel(const scpi_command& c, const channel_reading& r,
-                                          scpi_error_queue& errors, QString& answer)
+                                          scpi_status& status, QString& answer)
 {
     const bool dcdc = channel_reading::has(r.current_A);
     // Value and the decimals the panel shows it with.
@@ -178,22 +255,22 @@ scpi_outcome scpi_executor::query_channel(const scpi_command& c, const channel_r
         answer = QString::number(v.first, 'f', v.second);
         return scpi_outcome::answered;
     }
-    errors.push(-221, QStringLiteral("not available on ") + (r.type_name.isEmpty() ? QStringLiteral("this channel") : r.type_name));
+    status.error(-221, QStringLiteral("not available on ") + (r.type_name.isEmpty() ? QStringLiteral("this channel") : r.type_name));
     return scpi_outcome::failed;
 }
 
-scpi_outcome scpi_executor::set_channel(const scpi_command& c, laser_object& l, scpi_error_queue& errors)
+scpi_outcome scpi_executor::set_channel(const scpi_command& c, laser_object& l, scpi_status& status)
 {
-    auto refused = [&errors](const command_verdict& v) {
+    auto refused = [&status](const command_verdict& v) {
         if (v.ok())
             return scpi_outcome::done;
-        errors.push(error_code(v), v.why);
+        status.error(error_code(v), v.why);
         return scpi_outcome::failed;
     };
     if (c.op == scpi_op::output) {
         bool on = false;
         if (const int e = scpi_parser::boolean(c, on)) {
-            errors.push(e);
+            status.error(e);
             return scpi_outcome::failed;
         }
         return refused(l.request_output(on, command_origin::remote));
@@ -209,7 +286,7 @@ scpi_outcome scpi_executor::set_channel(const scpi_command& c, laser_object& l, 
     case scpi_op::burst_m: kind = setpoint_kind::burst_m; break;
     case scpi_op::mode: kind = setpoint_kind::mode; break;
     default:
-        errors.push(-113);
+        status.error(-113);
         return scpi_outcome::failed;
     }
     // Whether the control takes anything now, before the value is looked at.
@@ -220,11 +297,11 @@ scpi_outcome scpi_executor::set_channel(const scpi_command& c, laser_object& l, 
     if (kind == setpoint_kind::mode) {
         value = mode_index(c.argument);
         if (value < 0) {
-            errors.push(-224, QStringLiteral("modes: INTN, INTB, EXTN, EXTB, POD"));
+            status.error(-224, QStringLiteral("modes: INTN, INTB, EXTN, EXTB, POD"));
             return scpi_outcome::failed;
         }
     } else if (const int e = scpi_parser::number(c, value)) {
-        errors.push(e);
+        status.error(e);
         return scpi_outcome::failed;
     }
     return refused(l.request_setpoint(kind, value, command_origin::remote));
