@@ -103,10 +103,6 @@ std::vector<channel_reading> MainWindow::enabled_readings()
         if (!lasers[i] || !lasers[i]->enabled)
             continue;
         channel_reading r = lasers[i]->reading();
-        // A channel that does not track the age of its readings (age_ms never
-        // set) counts its present board as answering.
-        if (r.present && r.age_ms < 0)
-            r.fresh = true;
         QElapsedTimer& since = present_since[i];
         if (!r.present)
             since.invalidate();
