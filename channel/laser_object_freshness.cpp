@@ -88,14 +88,13 @@ QString laser_object::tab_decoration() const
     }
     if (remote_touch.isValid() && remote_touch.elapsed() < remote_mark_ms)
         text += QStringLiteral("  REMOTE");
-    if (!alarm.isEmpty())
-        text = QStringLiteral("ALARM  ") + text;
     return text;
 }
 
 void laser_object::set_tab_text(const QString& text)
 {
-    set_text_if_changed(laser_tab_button, text + tab_decoration());
+    const QString alarm_mark = alarm.isEmpty() ? QString() : QStringLiteral("ALARM  ");
+    set_text_if_changed(laser_tab_button, alarm_mark + text + tab_decoration());
 }
 
 // Stale readings are greyed and no set-point can be entered until the board answers again.
