@@ -34,7 +34,8 @@ void laser_object::view_dcdc()
     // 3. One-time setup after a change of type.
     if (worker->type_changed) {
         adopted_values.clear();
-        curr_spin->setDecimals(1);
+        // The converter's current travels in 0.01 A: the field takes what the wire carries.
+        curr_spin->setDecimals(2);
         emit curr_spin->valueChanged(curr_spin->value());
         worker->type_changed = false;
         step_size_combo->clear();

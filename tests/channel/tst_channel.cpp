@@ -227,6 +227,7 @@ private slots:
             {"Precision CW current", 10, enter("curr_spin", 123.45), "11:12345"},
             {"Precision CW temperature", 10, enter("temp_spin", 25.3), "12:253000"},
             {"DCDC current", 11, enter("curr_spin", 12.3), "11:1230"},
+            {"DCDC current to the wire's 0.01 A", 11, enter("curr_spin", 2.47), "11:247"},
             {"DCDC clear errors", 11, [](panel& p) { p.w<QAbstractButton>("err_clr_butt")->click(); }, "29:0"},
             {"DCDC all outputs off: current down first", 11, off(command_origin::outputs_off), "11:0 10:0", "curr_spin=0"},
             {"DCDC: no TEC", 11, call(&laser_object::laser_tec_on_off_butt_clicked), ""},
