@@ -341,7 +341,6 @@ void tst_remote::slow_and_silent_readers()
     e2e::working_dir wd;
     MainWindow w;
     switch_remote_on(w);
-    w.remote()->set_stall_limit(2000);
     const int burst = 200000;
     QTcpSocket slow;
     slow.setReadBufferSize(1 << 14);
@@ -369,6 +368,8 @@ void tst_remote::slow_and_silent_readers()
     QCOMPARE(slow.state(), QAbstractSocket::ConnectedState);
     qInfo("%d answers to a slow reader in %lld ms", burst, t.elapsed());
 
+    // Short only now: a slow machine (sanitizers) may pause the slow reader's loop for seconds.
+    w.remote()->set_stall_limit(2000);
     QTcpSocket silent;
     silent.setReadBufferSize(1);
     silent.connectToHost(QHostAddress::LocalHost, w.remote()->port());
