@@ -341,6 +341,7 @@ void tst_e2e::stale_readings_and_lost_outputs()
 {
     e2e::working_dir wd;
     auto sim = e2e::start_bus(wd.path(), {{driver_type::cw, 1}, {driver_type::power_dcdc, 6}});
+    laser_params params; // outlives the window, which keeps a pointer to it
     for (int id : {1, 6}) {
         for (const auto& r : on_registers(id == 1 ? driver_type::cw : driver_type::power_dcdc))
             QVERIFY(sim->set_board_register(id, r.first, r.second));
@@ -436,7 +437,6 @@ void tst_e2e::stale_readings_and_lost_outputs()
     w.findChild<QLineEdit*>(e2e::slot_name("addr", 5))->setText("6");
     w.findChild<QCheckBox*>(e2e::slot_name("dev_en", 0))->setChecked(true);
     ui->pushButton->click();
-    laser_params params;
     w.params_window = &params;
     QTRY_VERIFY_WITH_TIMEOUT(w.channel(0)->fresh() && w.channel(5)->fresh(), 10000);
     w.channel(0)->config_button->click();
