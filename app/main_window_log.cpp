@@ -65,6 +65,12 @@ void MainWindow::log_event_text(int kind, int channel, const QString& origin, co
         events->add(log_kind(kind), channel, origin, text);
 }
 
+void MainWindow::log_parameter_written(int index, const QString& what)
+{
+    if (events)
+        events->add(log_kind::parameter, index + 1, QStringLiteral("parameters window"), tr("written: %1").arg(what));
+}
+
 // Boards found and lost, converter flags: said once per change.
 void MainWindow::log_channel_changes()
 {
