@@ -9,8 +9,10 @@
 #include "main_window_form.h"
 
 #include <QDebug>
+#include <QAction>
 #include <QDockWidget>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QToolButton>
 
 namespace {
@@ -43,6 +45,8 @@ void MainWindow::setup_event_log()
     dock->hide();
     auto* toggle = new QToolButton(ui->widget_21);
     toggle->setObjectName(QStringLiteral("log_button"));
+    dock->toggleViewAction()->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
+    dock->toggleViewAction()->setToolTip(tr("Show or hide the event log (Ctrl+L)"));
     toggle->setDefaultAction(dock->toggleViewAction());
     toggle->setFocusPolicy(Qt::NoFocus);
     ui->widget_21->layout()->addWidget(toggle);
