@@ -16,7 +16,6 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDebug>
 #include <QEvent>
 #include <QIcon>
@@ -171,9 +170,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (params_window)
         params_window->hide();
     QMainWindow::closeEvent(event);
-    // A window never shown is no last window whose close ends the program.
-    if (headless)
-        QCoreApplication::quit();
 }
 
 void MainWindow::sl_termination_requested()
