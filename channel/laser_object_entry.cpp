@@ -12,6 +12,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace {
 
 const char unsent_style[] = "QDoubleSpinBox { background-color: #ffe08a; }";
@@ -52,7 +54,11 @@ void laser_object::watch_entry()
     using spin_value = void (QDoubleSpinBox::*)(double);
     for (QDoubleSpinBox* spin : entry_spins()) {
         spin->installEventFilter(filter);
-        connect(spin, static_cast<spin_value>(&QDoubleSpinBox::valueChanged), this, [this] { show_unsent(); });
+        // The refresh says it once, at its end.
+        connect(spin, static_cast<spin_value>(&QDoubleSpinBox::valueChanged), this, [this] {
+            if (!refreshing)
+                show_unsent();
+        });
         // After the field's own sending slot, connected before.
         connect(spin->findChild<QLineEdit*>(), &QLineEdit::returnPressed, this, [this] { show_unsent(); });
         spin->setProperty("plain_tooltip", spin->toolTip());
@@ -84,8 +90,13 @@ std::optional<double> laser_object::sent_value(const QDoubleSpinBox* spin) const
 void laser_object::show_unsent()
 {
     for (QDoubleSpinBox* spin : entry_spins()) {
+        // A board's value read back but not yet in its field (one per refresh) is no operator's change.
+        const int slot = spin == curr_spin ? sync_slot::current : spin == volt_spin ? sync_slot::voltage : sync_slot::temperature;
+        if (setpoint_sync[size_t(slot)] == sync_state::adopted)
+            continue;
         const std::optional<double> sent = sent_value(spin);
-        const bool unsent = sent && spin_rounded(spin, *sent) != spin->value();
+        // A board's value beyond the field's range is shown at the range's end (see reload_adopted).
+        const bool unsent = sent && std::clamp(spin_rounded(spin, *sent), spin->minimum(), spin->maximum()) != spin->value();
         if (unsent == spin->property("unsent").toBool())
             continue;
         spin->setProperty("unsent", unsent);
