@@ -287,8 +287,8 @@ void tst_recording::failures_stop_with_a_message()
             QTRY_VERIFY(QFileInfo(path).size() > 0);
             QVERIFY(QDir(wd.path() + "/rec").removeRecursively());
         }
-        QVERIFY2(failed.wait(10000), c.fault);
-        QVERIFY2(failed.at(0).at(0).toString().contains(c.message), qPrintable(failed.at(0).at(0).toString()));
+        QVERIFY2(failed.wait(10000) && failed.at(0).at(0).toString().contains(c.message),
+                 qPrintable(c.fault + (": " + failed.value(0).value(0).toString())));
 
         // The window says so, and the program runs on: replies still arrive.
         QVERIFY(!w->recording().active() && !w->form()->record_button->isChecked());
@@ -412,8 +412,7 @@ void tst_recording::synced_and_never_overwritten()
     QElapsedTimer clock;
     clock.start();
     rec.start(wd.path() + "/s.csv");
-    QVERIFY(synced.wait(1500));
-    QVERIFY2(clock.elapsed() <= 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(synced.wait(1500) && clock.elapsed() <= 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(synced.last().at(0).toLongLong(), QFileInfo(wd.path() + "/s.csv").size());
     // And again half a second later, with rows coming every 100 ms.
     rec.set_interval_ms(100);
@@ -547,8 +546,7 @@ void tst_recording::trend_readout()
     QVector<double> times;
     QVector<double> values;
     store.series(1, trend_store::current_mA)->points(t0, t0 + 100.0, times, values);
-    bool hole = false;
-    bool gap = false;
+    bool hole = false, gap = false;
     for (int i = 0; i < times.size(); ++i) {
         hole = hole || (times[i] >= t0 + 79.5 && times[i] < t0 + 90.0 && std::isnan(values[i]));
         const bool disabled = times[i] > t0 + 39.9 && times[i] < t0 + 43.0;
