@@ -580,11 +580,16 @@ void laser_params::confirm(bool ask, const QString& question, const std::functio
     box->setAttribute(Qt::WA_DeleteOnClose);
     const QPointer<laser_object> bound = laser;
     connect(box, &QMessageBox::finished, this, [this, box, bound, go, declined](int) {
-        // Answered for the channel it named, and only for that one.
-        if (box->clickedButton() == box->button(QMessageBox::Yes) && bound == laser)
-            go();
-        else if (declined)
-            declined();
+        const bool yes = box->clickedButton() == box->button(QMessageBox::Yes);
+        // After the box's own click handling: the write waits, and the box
+        // must not be deleted under its click while it does.
+        QMetaObject::invokeMethod(this, [this, yes, bound, go, declined] {
+            // Answered for the channel it named, and only for that one.
+            if (yes && bound == laser)
+                go();
+            else if (declined)
+                declined();
+        }, Qt::QueuedConnection);
     });
     box->open();
 }
