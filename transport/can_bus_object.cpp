@@ -84,6 +84,13 @@ void can_bus_object::sl_connect_serial()
         fail(error);
         return;
     }
+    // A plugin may hand out a device that already carries its refusal (the
+    // virtual bus for an interface it does not have) and would still connect
+    // it somewhere else.
+    if (device->error() != QCanBusDevice::NoError) {
+        fail(device->errorString());
+        return;
+    }
     // SocketCAN takes the bit rate from the system, the virtual bus has none.
     if (name.plugin != QLatin1String("socketcan") && name.plugin != QLatin1String("virtualcan"))
         device->setConfigurationParameter(QCanBusDevice::BitRateKey, bit_rate);
@@ -112,7 +119,8 @@ void can_bus_object::on_state_changed(QCanBusDevice::CanBusDeviceState state)
         connecting = false;
         connect_timer.stop();
         ignored_at_open = ignored_frames.load();
-        pump.open.store(true);
+        pump.open_session();
+        last_failure.clear();
         qDebug() << "CAN interface is opened SUCCESSFULLY";
         emit sig_connected();
     } else if (state == QCanBusDevice::UnconnectedState && (connecting || pump.open.load())) {
@@ -158,8 +166,13 @@ void can_bus_object::on_frames_received()
 
 void can_bus_object::fail(const QString& why)
 {
-    qDebug().noquote() << "CAN interface ERROR:" << why;
-    emit sig_error(why);
+    // Auto connection retries a refused interface every few hundred
+    // milliseconds: say why once, and again only when the reason changes.
+    if (why != last_failure) {
+        qDebug().noquote() << "CAN interface ERROR:" << why;
+        emit sig_error(why);
+        last_failure = why;
+    }
     close_device();
     emit sig_disconnected();
 }

@@ -56,5 +56,7 @@ private:
     bool connecting = false;
     QTimer connect_timer;
     quint64 ignored_at_open = 0;
+    QString last_failure; // reported already; cleared by a connection
+
     frame_pump pump; // its open flag: the interface takes frames
 };

@@ -41,13 +41,21 @@ void frame_pump::queue(const QByteArray& line)
     // The ring is full (the transport thread is held up) or the line is too
     // long for a slot: the queued route, behind what the ring holds.
     overflow_pending.fetch_add(1);
-    QMetaObject::invokeMethod(this, [this, line] {
-        if (open.load()) {
+    const unsigned queued_in = session.load();
+    QMetaObject::invokeMethod(this, [this, line, queued_in] {
+        if (open.load() && session.load() == queued_in) {
             write_queued();
             write(line);
         }
         overflow_pending.fetch_sub(1);
     }, Qt::QueuedConnection);
+}
+
+void frame_pump::open_session()
+{
+    discard_queued();
+    session.fetch_add(1);
+    open.store(true);
 }
 
 bool frame_pump::write_queued()

@@ -63,7 +63,7 @@ void serial_object::sl_connect_serial()
     port.clear(QSerialPort::AllDirections);
     rx_buffer.clear();
     pump.slow_pace.store(mini_usb_mode.load());
-    pump.open.store(true);
+    pump.open_session();
 
     if (!write_route_made) {
         connect(this, &serial_object::sig_write_to_port, this, &serial_object::sl_write_to_port);
