@@ -283,7 +283,7 @@ void tst_app::late_connected_answer_after_close()
     w.sl_serial_connected(); // the serial thread's answer to a Connect made just before the close
     QVERIFY(!w.connected);
     for (int i = 0; i < MainWindow::channel_count; ++i)
-        QVERIFY(!w.channel(i)->worker->isRunning());
+        QVERIFY(!w.channel(i)->worker->is_polling());
 }
 
 QTEST_MAIN(tst_app)

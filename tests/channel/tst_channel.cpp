@@ -95,6 +95,69 @@ private slots:
         QCOMPARE(idle.codes(0, 2), QString("D0 D1"));
     }
 
+    // The passes on an injected clock, all channels on one scheduler: every
+    // frame at its exact instant, so a slower pace or a longer rest fails
+    // here however loaded the machine is. Late wake-ups keep the channels
+    // in step: a little late keeps the instant, too late for the transport's
+    // tick moves everyone due then to the same next instant.
+    void worker_pace_on_clock()
+    {
+        using namespace std::chrono;
+        struct row { const char* what; int type; bool params, monitor, mini; int frames, pace; };
+        const std::vector<row> rows{
+            {"CW monitoring", 8, false, true, false, 12, 15}, {"CW monitoring, twin", 8, false, true, false, 12, 15},
+            {"CW read-out", 10, true, false, false, 10, 15}, {"PS monitoring", 7, false, true, false, 14, 15},
+            {"NS monitoring", 6, false, true, false, 15, 15}, {"DCDC monitoring", 11, false, true, false, 8, 15},
+            {"PS read-out", 7, true, true, false, 9, 15}, {"no type yet", 0, false, true, false, 2, 15},
+            {"CW, mini USB", 8, false, true, true, 12, 50},
+        };
+        for (const bool late_wakes : {false, true}) {
+            auto clock = std::make_shared<poll_scheduler>(poll_scheduler::mode::manual);
+            const auto t0 = clock->now();
+            std::vector<std::unique_ptr<laser_worker>> workers;
+            std::vector<std::vector<qint64>> at(rows.size());
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const row& r = rows[i];
+                workers.push_back(std::make_unique<laser_worker>(clock, nullptr, 2000));
+                laser_worker& w = *workers.back();
+                w.device_type = r.type, w.param_reading = r.params, w.poll_enabled = r.monitor, w.mini_usb_mode = r.mini;
+                QObject::connect(&w, &laser_worker::thread_serial_write, &w, [&, i] {
+                    at[i].push_back(duration_cast<microseconds>(clock->now() - t0).count());
+                }, Qt::DirectConnection);
+                w.start_polling();
+            }
+            // Every wake-up 1.5 ms late; one at 10 s comes 6 ms late.
+            const auto late = [&](poll_scheduler::time_point due) {
+                if (!late_wakes)
+                    return microseconds(0);
+                return due - t0 == milliseconds(10005) ? microseconds(6000) : microseconds(1500);
+            };
+            clock->advance_to(t0 + seconds(20), late);
+            const qint64 late_frame = 10011000; // the wake-up for 10005 ms
+            int late_hits = 0;
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const row& r = rows[i];
+                const QString what = QString(r.what) + (late_wakes ? ", late wakes" : "");
+                const std::vector<qint64>& t = at[i];
+                QVERIFY2(t.size() > size_t(3 * r.frames), qPrintable(what));
+                const qint64 first = (r.mini ? 2000000 : 2010000) + (late_wakes ? 1500 : 0);
+                QVERIFY2(t[0] == first, qPrintable(what + QString(" first at %1 us").arg(t[0])));
+                for (size_t k = 1; k < t.size(); ++k) {
+                    const qint64 want = (k % size_t(r.frames) == 0 ? 300 + r.pace : r.pace) * 1000;
+                    const qint64 gap = t[k] - t[k - 1];
+                    late_hits += t[k] == late_frame;
+                    // Into the late frame 4.5 ms more, out of it the rest of the lost instant.
+                    const bool ok = gap == want || (t[k] == late_frame && gap == want + 4500)
+                        || (t[k - 1] == late_frame && gap == want + 10500);
+                    QVERIFY2(ok, qPrintable(what + QString(": frame %1 at %2 us, %3 us after the one before").arg(k).arg(t[k]).arg(gap)));
+                }
+            }
+            QCOMPARE(late_hits > 0, late_wakes);
+            // Channels that started together never drift apart.
+            QCOMPARE(at[0], at[1]);
+        }
+    }
+
     // A stop takes effect at the top of a pass only; a restart within the
     // last pass keeps the loop, one after it starts afresh; the orderly stop
     // cuts sleeps short.
@@ -111,14 +174,14 @@ private slots:
         dcdc.w.start_polling();
         QTRY_VERIFY(usb.log.size() >= 3);
         usb.w.stop_and_wait();
-        QVERIFY(usb.w.isFinished() && usb.log.size() < 12);
+        QVERIFY(!usb.w.is_polling() && usb.log.size() < 12);
         slow.w.stop_and_wait(); // in its start sleep by now
-        QVERIFY(slow.log.clock.elapsed() < 2000 && slow.w.isFinished() && slow.log.size() == 0);
-        QTRY_VERIFY(dcdc.log.size() >= 9 && ps.w.isFinished());
+        QVERIFY(slow.log.clock.elapsed() < 2000 && !slow.w.is_polling() && slow.log.size() == 0);
+        QTRY_VERIFY(dcdc.log.size() >= 9 && !ps.w.is_polling());
         QCOMPARE(dcdc.log.codes(0, 9), QString("D0 D1 90 91 92 B0 A6 94 D0"));
         QCOMPARE(ps.log.codes(0, 99), QString("D0 D1 A4 21 A2 98 92 B4 99 B5 A5 A6 B7 B6"));
         dcdc.w.stop_polling();
-        QTRY_VERIFY(dcdc.w.isFinished());
+        QTRY_VERIFY(!dcdc.w.is_polling());
         const int before = dcdc.log.size();
         dcdc.w.start_polling();
         QTRY_VERIFY(dcdc.log.size() > before);
@@ -383,7 +446,7 @@ private slots:
         QSignalSpy asked(p.o.get(), &laser_object::show_conf_dialog_signal);
         p.w<QAbstractButton>("config_button")->click();
         QCOMPARE(asked.takeFirst().at(0).toInt(), 4);
-        QVERIFY(p.state("cw_widget") == "hidden" && p.state("ps_ns_widget") == "hidden" && !p->worker->isRunning());
+        QVERIFY(p.state("cw_widget") == "hidden" && p.state("ps_ns_widget") == "hidden" && !p->worker->is_polling());
         QCOMPARE(p->worker->dcdc_model.can_id.load(), 5);
         // A panel lacking a widget is refused, not crashed, and stays inert.
         QWidget container;
