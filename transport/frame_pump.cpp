@@ -101,6 +101,8 @@ void frame_pump::post_received()
 
 void frame_pump::sl_tick()
 {
+    if (on_tick)
+        on_tick();
     if (!open.load()) {
         // Lost between the queueing and this tick: nothing leaves without a device.
         asleep.store(true);

@@ -50,6 +50,10 @@ public:
     // them on; otherwise they go at once.
     void add_received(const serial_message_struct& sm) { rx_batch.append(sm); }
     void end_of_read();
+    // The ticks are running: a transport may leave its reading to them.
+    bool ticking() const { return timer.isActive(); }
+    // Transport thread: called at the start of every tick.
+    std::function<void()> on_tick;
 
 signals:
     void sig_received(serial_message_batch frames);
