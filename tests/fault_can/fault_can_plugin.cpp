@@ -6,7 +6,7 @@
 //   busoff     connects; its first frame written brings a bus-off error frame
 //   writefail  connects; every write fails
 //   lost       connects, answers each frame; the third answer is its last,
-//              the interface is gone in the same moment
+//              the interface is gone 2 ms after it
 //   chatty     connects; a frame arrives 300 ms later, unasked
 #include <QCanBusDevice>
 #include <QCanBusFactoryV2>
@@ -40,15 +40,19 @@ public:
             off.setError(QCanBusFrame::BusOffError);
             enqueueReceivedFrames({off});
         } else if (kind == QLatin1String("lost")) {
-            // A CW board's type report from the addressed ID.
+            // A CW board's type report from the addressed ID, 2 ms later as on
+            // a bus; 2 ms after the third the interface is gone.
             const quint32 id = frame.frameId();
-            const char reply[8] = {char(0xD0), char(id), 0, 0, 0, 0, 0, 8};
-            enqueueReceivedFrames({QCanBusFrame(id, QByteArray(reply, 8))});
-            if (++answers == 3) {
-                qDebug() << "faultcan: lost after" << answers << "answers";
-                setError(QStringLiteral("faultcan interface lost"), QCanBusDevice::ConnectionError);
-                setState(QCanBusDevice::UnconnectedState);
-            }
+            QTimer::singleShot(2, this, [this, id] {
+                const char reply[8] = {char(0xD0), char(id), 0, 0, 0, 0, 0, 8};
+                enqueueReceivedFrames({QCanBusFrame(id, QByteArray(reply, 8))});
+                if (++answers == 3)
+                    QTimer::singleShot(2, this, [this] {
+                        qDebug() << "faultcan: lost after" << answers << "answers";
+                        setError(QStringLiteral("faultcan interface lost"), QCanBusDevice::ConnectionError);
+                        setState(QCanBusDevice::UnconnectedState);
+                    });
+            });
         }
         return true;
     }
