@@ -6,7 +6,7 @@
 # bus sent was received (the program's frame counter against the bus's count),
 # and how often its threads were woken: voluntary context switches per second
 # of the GUI thread, the serial thread and the ten channel workers together.
-# Limits: CPU <= 1 %, GUI <= 50 and serial <= 150 wake-ups/s, RSS <= 100 MB,
+# Limits: CPU <= 0.5 %, GUI <= 20 and serial <= 80 wake-ups/s, RSS <= 100 MB,
 # no reply lost; exits 1 when one is missed. PROGRAM may name another build
 # of the program (to compare two versions on the same bus in the same run).
 # TRENDS=1 opens the program on the Trends page (window 1280x1000, the plots
@@ -209,13 +209,13 @@ median_gui="$(median "${gui_results[@]}")"
 median_serial="$(median "${serial_results[@]}")"
 median_workers="$(median "${worker_results[@]}")"
 max_rss="$(printf '%s\n' "${rss_results[@]}" | sort -g | tail -1)"
-echo "median CPU ${median_cpu} % of one core (limit 1 %), peak RSS ${max_rss} MB (limit 100 MB)"
-echo "median wake-ups/s: GUI ${median_gui} (limit 50), serial ${median_serial} (limit 150), polling ${median_workers}"
+echo "median CPU ${median_cpu} % of one core (limit 0.5 %), peak RSS ${max_rss} MB (limit 100 MB)"
+echo "median wake-ups/s: GUI ${median_gui} (limit 20), serial ${median_serial} (limit 80), polling ${median_workers}"
 
 fail=0
-awk -v c="$median_cpu" 'BEGIN { exit !(c <= 1.0) }' || { echo "bench_e2e: CPU above the limit"; fail=1; }
-[ "$median_gui" -le 50 ] || { echo "bench_e2e: GUI thread woken too often"; fail=1; }
-[ "$median_serial" -le 150 ] || { echo "bench_e2e: serial thread woken too often"; fail=1; }
+awk -v c="$median_cpu" 'BEGIN { exit !(c <= 0.5) }' || { echo "bench_e2e: CPU above the limit"; fail=1; }
+[ "$median_gui" -le 20 ] || { echo "bench_e2e: GUI thread woken too often"; fail=1; }
+[ "$median_serial" -le 80 ] || { echo "bench_e2e: serial thread woken too often"; fail=1; }
 awk -v r="$max_rss" 'BEGIN { exit !(r <= 100.0) }' || { echo "bench_e2e: memory above the limit"; fail=1; }
 [ "$lost_any" -eq 0 ] || { echo "bench_e2e: replies were lost"; fail=1; }
 exit "$fail"
