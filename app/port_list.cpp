@@ -37,7 +37,6 @@ port_list::port_list(QStringList virtual_ports)
 
 QList<port_list::entry> port_list::entries() const
 {
-    ++scan_count;
     QList<entry> list;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports)

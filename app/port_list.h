@@ -41,14 +41,10 @@ public:
     // when it has just appeared (or is looked at for the first time).
     bool came_back(const QString& port_name, bool present);
 
-    // How often the system's ports were listed (entries() or fill()).
-    int scans() const { return scan_count; }
-
 private:
     QStringList extra;
     // CAN plugins that could not list their interfaces (driver library missing).
     mutable QStringList unlisted_plugins;
-    mutable int scan_count = 0;
     QString watched_port;
     bool watched_present = false;
 };
