@@ -2,6 +2,7 @@
 
 #include "can_bus_object.h"
 #include "can_id_validator.h"
+#include "event_log.h"
 #include "laser_object.h"
 #include "laser_params.h"
 #include "main_window_form.h"
@@ -19,6 +20,7 @@
 #include <QEvent>
 #include <QIcon>
 #include <QIntValidator>
+#include <QKeySequence>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QThread>
@@ -78,6 +80,8 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     setup_remote();
     setup_recording();
     setup_trends();
+    setup_alarms();
+    setup_event_log();
 }
 
 MainWindow::~MainWindow()
@@ -164,7 +168,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::sl_termination_requested()
 {
-    if (closing && open_box) {
+    if (open_box) {
+        // A question of the close, or one the close would otherwise run inside of.
+        if (!closing)
+            close_after_question = true;
         QAbstractButton* yes = open_box->button(QMessageBox::Yes);
         (yes ? yes : open_box->button(QMessageBox::Ok))->click();
         return;
@@ -185,6 +192,12 @@ void MainWindow::shut_down_threads()
     if (threads_stopped)
         return;
     threads_stopped = true;
+    // No command may reach a transport that is about to go.
+    active_transport.store(nullptr);
+    for (const auto& laser : lasers) {
+        if (laser)
+            laser->link_up = false;
+    }
     view_update_timer.stop();
     reconnect_timer.stop();
     device_heartbeat_timer.stop();
@@ -192,6 +205,8 @@ void MainWindow::shut_down_threads()
     // The rows sampled so far are written before the writer thread ends.
     if (recordings)
         recordings->shut_down();
+    if (events)
+        events->shut_down();
     for (const auto& laser : lasers) {
         if (laser)
             laser->worker->stop_and_wait();
@@ -267,6 +282,11 @@ void MainWindow::dress_window()
     ui->widget_21->setStyleSheet(QLatin1String(status_strip_style));
     // Nothing emits before the first connection.
     ui->emit_on->hide();
+    ui->all_outputs_off_button->setEnabled(false);
+    ui->all_outputs_off_button->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    ui->all_outputs_off_button->setToolTip(
+        tr("Switch every output off now, without a question (%1)")
+            .arg(ui->all_outputs_off_button->shortcut().toString(QKeySequence::NativeText)));
     ui->plainTextEdit->setPlainText(tr(
         "Corvane Studio\n"
         "Software version 2.007v\n"

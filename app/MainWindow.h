@@ -25,6 +25,7 @@ class QThread;
 class bus_transport;
 class can_bus_object;
 class can_id_validator;
+class event_log;
 class recorder;
 class trend_store;
 class trends_page;
@@ -73,8 +74,14 @@ public:
 
     // --remote PORT: serves SCPI on PORT for this run; settings.ini keeps the operator's choice.
     void start_remote_for_this_run(int port);
-    // Switches every emitting output off, as the outputs-off question's Yes does.
-    void switch_outputs_off();
+    // Acknowledges every alarm; how many there were.
+    int acknowledge_alarms();
+    // "channel 3: Lost while emitting: no reply for 2 s", one per active alarm.
+    QStringList active_alarms() const;
+    // Sends the full off sequence to every channel whose board is known, as
+    // "All outputs off" and the outputs-off question's Yes do. False while
+    // disconnected: nothing can be sent then.
+    bool switch_outputs_off();
     // The SCPI server (listening or not).
     remote_server* remote() const { return remote_control.get(); }
     // Starts recording every enabled channel into `file`, or into a new file in
@@ -84,6 +91,8 @@ public:
     // The history the Trends page plots, and the page (main_window_trends.cpp).
     trend_store& trends() const { return *trend_history; }
     trends_page* trends_view() const { return trend_view; }
+    // What happened, by whose hand (main_window_log.cpp).
+    const event_log& log() const { return *events; }
     void show_trends() { select_page(4); }
 
     // Set by main after construction; not owned.
@@ -130,6 +139,7 @@ private slots:
     void on_pushButton_clicked();
     void on_serial_refresh_button_clicked();
     void on_mini_usb_mode_checkbox_clicked();
+    void on_all_outputs_off_button_clicked();
     void on_main_menu_butt_3_clicked();
     void on_main_menu_butt_4_clicked();
     void sl_record_clicked(bool on);
@@ -159,7 +169,6 @@ private:
 
     // channels (main_window_channels.cpp)
     void add_laser_channel(int can_id, QWidget* panel_widget);
-    bool channel_emits(const laser_object& laser) const;
     bool any_channel_emits() const;
 
     // system configuration (main_window_configuration.cpp)
@@ -169,6 +178,19 @@ private:
     void refresh_serial_ports();
     void connection_attempt();
     void ask_outputs_off(const QString& action);
+    // What depends on the link being up: the channels' commands, the
+    // outputs-off button, mini USB mode. lost: not by the operator's hand.
+    void show_link_state(bool up, bool lost);
+
+    // event log (main_window_log.cpp); kind is a log_kind
+    void setup_event_log();
+    void log_event_text(int kind, int channel, const QString& origin, const QString& text);
+    void log_channel_changes();
+
+    // alarms and the status strip (main_window_alarms.cpp)
+    void setup_alarms();
+    void show_channel_status();
+    void notice_found_emitting();
 
     // remote control (main_window_remote.cpp)
     void setup_remote();
@@ -242,4 +264,19 @@ private:
     QPointer<QMessageBox> open_box;
     // A connection request is on its way to the serial thread, not yet answered.
     bool connection_pending = false;
+    // A termination request answered a question that was not the close's own:
+    // the close follows once that question's action is done.
+    bool close_after_question = false;
+    // The operator asked for the disconnection that comes next.
+    bool disconnect_requested = false;
+    // The last error the transports reported, shown when a connection attempt fails.
+    QString last_transport_error;
+    QString logged_connect_failure;
+    // Channels whose first answer since the connection was looked at for an output on.
+    std::array<bool, channel_count> found_checked{};
+    QStringList found_emitting;
+    QPointer<QMessageBox> found_box;
+    std::unique_ptr<event_log> events;
+    std::array<bool, channel_count> logged_answering{};
+    std::array<uint32_t, channel_count> logged_flags{};
 };

@@ -29,8 +29,10 @@ const QCommandLineOption remote_opt(
 
 const QCommandLineOption record_opt(
     QStringLiteral("record"),
-    QStringLiteral("Start recording the enabled channels' readings into the CSV file FILE at start-up "
-                   "(an existing file is kept: the recording gets a new name with a number)."),
+    QStringLiteral("Start recording the enabled channels' readings at start-up into the CSV file FILE "
+                   "(an existing file is kept: the recording gets a new name with a number), or, when "
+                   "FILE is an existing folder or ends in '/', into a new file named after the start "
+                   "time in that folder."),
     QStringLiteral("FILE"));
 
 const QCommandLineOption trends_opt(QStringLiteral("trends"), QStringLiteral("Open on the Trends page."));
@@ -122,7 +124,11 @@ command_line::action command_line::parse(const QStringList& given)
             error_text = QStringLiteral("--record needs a file name");
             return fail;
         }
+        // A trailing '/' says "a folder", also of one that does not exist yet.
+        const bool folder = record_file.endsWith(QLatin1Char('/'));
         record_file = QDir::cleanPath(QDir::current().absoluteFilePath(record_file));
+        if (folder && !record_file.endsWith(QLatin1Char('/')))
+            record_file += QLatin1Char('/');
     }
     return run;
 }

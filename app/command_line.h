@@ -27,7 +27,7 @@ public:
     bool report_frames = false;
     // --remote [PORT]: the SCPI server's port for this run, 0 when not asked for.
     int remote_port = 0;
-    // --record FILE, as an absolute path; empty without the option.
+    // --record FILE, as an absolute path (ending in '/' when given so: a folder); empty without the option.
     QString record_file;
     bool open_trends = false;
 

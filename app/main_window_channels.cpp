@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 // Data byte 1 of a reply carries the sending board's own CAN ID.
@@ -97,29 +99,19 @@ void MainWindow::handle_rx_can_message(const serial_message_struct& sm)
         lasers[0]->handle_driver_message(sm);
 }
 
-bool MainWindow::channel_emits(const laser_object& laser) const
-{
-    const laser_worker& w = *laser.worker;
-    return w.cw_model.laser_on || w.ps_model.laser_on || w.ns_model.laser_on;
-}
-
 bool MainWindow::any_channel_emits() const
 {
-    for (const auto& laser : lasers) {
-        if (channel_emits(*laser))
-            return true;
-    }
-    return false;
+    return std::any_of(lasers.begin(), lasers.end(), [](const auto& laser) { return laser->output_on(); });
 }
 
 void MainWindow::view_update_timer_slot()
 {
     for (const auto& laser : lasers)
         laser->view_update();
-    const bool emitting = any_channel_emits();
-    ui->emitting_label->setText(emitting ? tr("Emission: ON") : tr("Emission: OFF"));
-    ui->emit_on->setVisible(emitting);
-    ui->emit_off->setVisible(!emitting);
+    if (connected)
+        notice_found_emitting();
+    show_channel_status();
+    log_channel_changes();
 }
 
 void MainWindow::sl_device_heartbeat_timer()
@@ -142,11 +134,10 @@ void MainWindow::show_laser_conf_dialog_slot(int idx)
             Qt::UniqueConnection);
     params_window->active = true;
 
-    // While the window is open only its channel is polled, and only for its parameters.
-    for (const auto& laser : lasers) {
-        laser->worker->poll_enabled.store(false);
+    // Its channel is polled for its parameters meanwhile; every other channel
+    // keeps its monitoring, so that nothing goes unwatched.
+    for (const auto& laser : lasers)
         laser->worker->param_reading.store(false);
-    }
     laser_object* bound = lasers[static_cast<size_t>(idx)].get();
     params_window->laser = bound;
     bound->worker->param_reading.store(true);

@@ -6,6 +6,7 @@
 #include "main_window_form.h"
 
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QPushButton>
 
 void MainWindow::apply_system_configuration()
@@ -31,6 +32,8 @@ void MainWindow::apply_system_configuration()
     // Frames are matched against the new IDs at once, and the next polls go to them.
     for (int i = 0; i < channel_count; ++i) {
         const int id = can_id_field(i);
+        if (lasers[i]->can_id != id)
+            lasers[i]->forget_board();
         lasers[i]->can_id = id;
         lasers[i]->worker->set_can_id(id);
     }
@@ -38,7 +41,34 @@ void MainWindow::apply_system_configuration()
 
 void MainWindow::on_pushButton_clicked()
 {
+    // A channel disabled or given another CAN ID stops watching its board:
+    // while that board emits, the operator is asked first.
+    std::vector<std::pair<laser_object*, QString>> unwatched;
+    for (int i = 0; i < channel_count; ++i) {
+        laser_object* laser = lasers[size_t(i)].get();
+        if (!laser->enabled || !laser->output_on())
+            continue;
+        if (!channel_widget<QCheckBox>(QStringLiteral("dev_en"), i)->isChecked())
+            unwatched.emplace_back(laser, tr("channel disabled"));
+        else if (can_id_field(i) != laser->can_id)
+            unwatched.emplace_back(laser, tr("CAN ID changed"));
+    }
+    if (!unwatched.empty()) {
+        QStringList which;
+        for (const auto& u : unwatched)
+            which << tr("channel %1 (%2)").arg(u.first->index + 1).arg(u.second);
+        QMessageBox box(QMessageBox::Question, tr("Confirmation"),
+                        tr("Outputs are on: %1. Their boards will go on emitting, unwatched. Apply anyway?")
+                            .arg(which.join(QStringLiteral(", "))),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        if (ask(box) != QMessageBox::Yes)
+            return;
+        for (const auto& u : unwatched)
+            u.first->raise_alarm(u.second);
+    }
     apply_system_configuration();
+    if (close_after_question)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void MainWindow::on_mini_usb_mode_checkbox_clicked()

@@ -4,22 +4,15 @@
 
 #include "can_bus_object.h"
 #include "can_port_name.h"
+#include "event_log.h"
 #include "laser_object.h"
 #include "main_window_form.h"
 #include "serial_object.h"
-#include "wait_ms.h"
 
 #include <QComboBox>
 #include <QDebug>
 #include <QMessageBox>
 #include <QPushButton>
-
-namespace {
-
-// Passes of the outputs-off loop before the operator's action goes ahead anyway.
-constexpr int outputs_off_passes = 100;
-
-} // namespace
 
 void MainWindow::refresh_serial_ports()
 {
@@ -62,11 +55,16 @@ void MainWindow::on_connect_button_2_clicked()
 {
     if (connected) {
         ask_outputs_off(tr("disconnect"));
+        if (closing)
+            return; // the close ran while the question was open, and disconnected
         // A manual disconnection also ends auto connection.
         reconnect_timer.stop();
         auto_connection = false;
         ui->connection_mode->setChecked(false);
+        disconnect_requested = true;
         emit sig_disconnect_serial();
+        if (close_after_question)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     } else {
         connection_attempt();
     }
@@ -114,6 +112,12 @@ void MainWindow::sl_serial_connected()
     ui->connect_button_2->setChecked(true);
     ui->connect_button_2->setText(tr("Disconnect"));
     connected = true;
+    log_event_text(int(log_kind::connection), 0, QStringLiteral("system"), tr("connected: %1").arg(serial_conf.port_name));
+    last_transport_error.clear();
+    ui->connection_reason_label->clear();
+    found_checked.fill(false);
+    found_emitting.clear();
+    show_link_state(true, false);
     for (const auto& laser : lasers)
         laser->worker->start_polling();
     ui->scrollArea->setEnabled(true);
@@ -127,13 +131,29 @@ void MainWindow::sl_serial_connected()
 
 void MainWindow::sl_serial_disconnected()
 {
+    // A failed attempt says why in the window, not only on the terminal.
+    const bool failed_attempt = connection_pending && !connected;
     connection_pending = false;
     ui->connect_button_2->setCheckable(false);
     ui->connect_button_2->setChecked(false);
     ui->connect_button_2->setText(tr("Connect"));
+    const bool lost = connected && !disconnect_requested;
+    disconnect_requested = false;
     connected = false;
+    show_link_state(false, lost);
     ui->scrollArea->setEnabled(false);
+    if (failed_attempt && !last_transport_error.isEmpty() && last_transport_error != logged_connect_failure) {
+        logged_connect_failure = last_transport_error; // once per reason, not per retry
+        log_event_text(int(log_kind::connection), 0, QStringLiteral("system"), tr("connect failed: %1").arg(last_transport_error));
+    } else if (!failed_attempt) {
+        log_event_text(int(log_kind::connection), 0, QStringLiteral("system"),
+                       lost ? tr("disconnected: connection lost") : tr("disconnected by the operator"));
+    }
     ui->connection_status_label->setText(tr("Connection status: DISCONNECTED"));
+    // Why, beside it: a failed attempt's reason, or a link lost by no one's hand.
+    ui->connection_reason_label->setText(failed_attempt && !last_transport_error.isEmpty()
+                                             ? tr("(%1)").arg(last_transport_error)
+                                         : lost ? tr("(connection lost)") : QString());
     ui->serial_combo_box->setEnabled(true);
     for (const auto& laser : lasers) {
         laser->worker->running.store(false);
@@ -145,6 +165,7 @@ void MainWindow::sl_serial_disconnected()
 void MainWindow::sl_error(QString err)
 {
     qDebug().noquote() << "SERIAL ERROR: " + err;
+    last_transport_error = err;
 }
 
 // Port errors reach the window as a disconnection; this slot is not connected.
@@ -165,21 +186,32 @@ void MainWindow::ask_outputs_off(const QString& action)
     switch_outputs_off();
 }
 
-void MainWindow::switch_outputs_off()
+// Every known board, not only those shown emitting: a board may have been
+// switched on since its last reply, and an off sequence harms none.
+bool MainWindow::switch_outputs_off()
 {
     if (!connected)
-        return; // no reply would ever clear an emission flag
-    // laser_off() waits 1 ms after each frame with the event loop running, so
-    // replies arrive and clear the emission flags between passes.
-    for (int pass = 0; pass < outputs_off_passes; ++pass) {
-        bool any = false;
-        for (const auto& laser : lasers) {
-            if (channel_emits(*laser)) {
-                any = true;
-                laser->laser_off();
-            }
-        }
-        if (!any)
-            break;
+        return false;
+    for (const auto& laser : lasers) {
+        if (laser->check_output(false, command_origin::outputs_off).ok())
+            laser->request_output(false, command_origin::outputs_off);
     }
+    return true;
+}
+
+void MainWindow::on_all_outputs_off_button_clicked()
+{
+    switch_outputs_off();
+}
+
+void MainWindow::show_link_state(bool up, bool lost)
+{
+    for (const auto& laser : lasers)
+        laser->link_changed(up, lost);
+    show_channel_status();
+    ui->all_outputs_off_button->setEnabled(up);
+    // Mini USB mode changes what channel 1 decodes: never under a live bus.
+    ui->mini_usb_mode_checkbox->setEnabled(!up);
+    ui->mini_usb_mode_checkbox->setToolTip(up ? tr("Disconnect first: mini USB mode changes only while disconnected")
+                                              : QString());
 }

@@ -18,14 +18,8 @@ const int interval_choices_ms[] = {500, 1000, 10000, 60000};
 // until every reply of a polling pass came (about half a second), some still
 // hold the record's initial zeros.
 constexpr qint64 first_pass_ms = 1000;
-
-void leave_out_readings(channel_reading& r)
-{
-    for (double* v : {&r.current_mA, &r.current_A, &r.temperature_C, &r.power_mW, &r.voltage_V,
-                      &r.input_voltage_V, &r.output_voltage_V, &r.frequency_kHz, &r.pulse_width_ns})
-        *v = channel_reading::none;
-    r.mode.clear();
-}
+// Rows waiting this long for the disk are shown in the status strip.
+constexpr qint64 behind_shown_s = 3;
 
 } // namespace
 
@@ -78,8 +72,11 @@ void MainWindow::show_recording_state()
     const QString elapsed = QTime(0, 0).addMSecs(int(recordings->elapsed_ms() % 86400000)).toString(QStringLiteral("HH:mm:ss"));
     const qint64 days = recordings->elapsed_ms() / 86400000;
     const QString file = recordings->file();
-    ui->record_label->setText(tr("REC %1%2 %3")
-                                  .arg(days ? QString::number(days) + QStringLiteral("d ") : QString(), elapsed,
+    // A disk that does not keep up shows before it stops the recording.
+    const qint64 behind_s = recordings->behind_ms() / 1000;
+    ui->record_label->setText(tr("REC %1%2%3 %4")
+                                  .arg(behind_s >= behind_shown_s ? tr("behind %1 s  ").arg(behind_s) : QString(),
+                                       days ? QString::number(days) + QStringLiteral("d ") : QString(), elapsed,
                                        file.isEmpty() ? QStringLiteral("...") : QFileInfo(file).fileName()));
     ui->record_label->setToolTip(file);
 }
@@ -112,7 +109,7 @@ std::vector<channel_reading> MainWindow::enabled_readings()
         else if (!since.isValid())
             since.start();
         if (r.present && since.elapsed() < first_pass_ms)
-            leave_out_readings(r);
+            r.fresh = false;
         out.push_back(std::move(r));
     }
     return out;

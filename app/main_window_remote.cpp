@@ -2,6 +2,7 @@
 // --remote on the command line, and its state in the status strip.
 #include "MainWindow.h"
 
+#include "bus_transport.h"
 #include "laser_object.h"
 #include "main_window_form.h"
 #include "remote_server.h"
@@ -19,7 +20,21 @@ void MainWindow::setup_remote()
     scpi_executor::hooks hooks;
     hooks.channel = [this](int index) { return index >= 0 && index < channel_count ? channel(index) : nullptr; };
     hooks.connected = [this] { return connected; };
-    hooks.outputs_off = [this] { switch_outputs_off(); };
+    hooks.outputs_off = [this] { return switch_outputs_off(); };
+    hooks.alarms = [this] { return active_alarms(); };
+    hooks.acknowledge_alarms = [this] { acknowledge_alarms(); };
+    // A marker posted to the transport's thread behind the frames handed to it
+    // (write_soon posts each write the same way), which comes back when it runs.
+    hooks.after_writes = [this](std::function<void()> done) {
+        bus_transport* transport = active_transport.load();
+        if (!transport) {
+            QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+            return;
+        }
+        QMetaObject::invokeMethod(transport, [this, done = std::move(done)] {
+            QMetaObject::invokeMethod(this, done, Qt::QueuedConnection);
+        }, Qt::QueuedConnection);
+    };
     remote_commands = std::make_unique<scpi_executor>(
         std::move(hooks), QStringLiteral("Corvane,Corvane Studio,0," CORVANE_VERSION));
     remote_control = std::make_unique<remote_server>(*remote_commands);

@@ -4,10 +4,9 @@
 
 #include "channel_reading.h"
 #include "main_window_form.h"
+#include "trend_clock.h"
 #include "trend_store.h"
 #include "trends_page.h"
-
-#include <QDateTime>
 
 void MainWindow::setup_trends()
 {
@@ -20,7 +19,8 @@ void MainWindow::setup_trends()
 
 void MainWindow::sample_trends()
 {
-    trend_history->add(enabled_readings(), QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    // A monotonic time base: a wall clock stepped back would put points out of order.
+    trend_history->add(enabled_readings(), trend_clock::now());
 }
 
 void MainWindow::on_main_menu_butt_4_clicked()

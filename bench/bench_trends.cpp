@@ -62,7 +62,8 @@ std::vector<channel_reading> readings_at(double t)
         r.channel = c;
         r.name = QStringLiteral("CW %1").arg(c);
         r.can_id = c;
-        r.enabled = r.bound = r.present = true;
+        r.enabled = r.bound = r.present = r.fresh = true;
+        r.age_ms = 100;
         r.type = driver_type::cw;
         r.type_name = QStringLiteral("CW Type");
         r.emission = true;
@@ -83,7 +84,8 @@ double median(std::vector<double> v)
 void bench_record(QTextStream& out)
 {
     QTemporaryDir dir;
-    recording_writer writer;
+    recording_writer writer(std::make_shared<std::atomic<qint64>>(-1));
+    qint64 batch = 0;
     const double t0 = cpu_s();
     writer.sl_open(1, dir.path(), QString(), QDateTime::currentDateTimeUtc(), csv_row_format::header());
     const QDateTime start = QDateTime::currentDateTimeUtc();
@@ -91,7 +93,7 @@ void bench_record(QTextStream& out)
         QByteArray rows;
         for (const channel_reading& r : readings_at(t))
             rows += csv_row_format::row(r, start.addMSecs(qint64(t * 1000)), t);
-        writer.sl_write(1, rows);
+        writer.sl_write(1, batch++, rows);
     }
     writer.sl_close(1);
     const double used = cpu_s() - t0;

@@ -17,9 +17,12 @@ struct channel_reading
     int channel = 0;          // 1..10
     QString name;
     int32_t can_id = 0;
+    int32_t board_can_id = -1; // the board whose reply was decoded last (a CAN ID 250 channel takes any)
     bool enabled = false;     // enabled in the system configuration
     bool bound = false;       // the panel has every widget; unbound channels take no input
     bool present = false;     // a board of a known type answers
+    bool fresh = false;       // the board answered within the freshness window
+    qint64 age_ms = -1;       // since the board's last answer; -1 never
     int32_t type = 0;         // driver_type code (0 none yet, -1 lost)
     QString type_name;        // "CW Type", ...; empty without a device
     int digits = 1;           // decimals the panel shows for current and temperature

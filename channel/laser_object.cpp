@@ -1,6 +1,7 @@
 #include "laser_object.h"
 
 #include "driver_decoder.h"
+#include "driver_type.h"
 #include "setpoint_wire.h"
 #include "widget_sync.h"
 
@@ -83,6 +84,12 @@ laser_object::laser_object(QObject* parent, int can_id_arg, QWidget* panel)
 
     cw_widget->hide();
     ps_ns_widget->hide();
+    if (panel_widget) {
+        for (QLabel* l : panel_widget->findChildren<QLabel*>()) {
+            if (l->property("role").toString() == QLatin1String("reading"))
+                reading_labels.push_back(l);
+        }
+    }
 
     if (is_bound) {
         // Fields whose command carries fewer values than the form offers.
@@ -318,8 +325,10 @@ void laser_object::connect_widgets()
     // A click has toggled a checkable button already: its new state is the
     // operator's wish, the opposite of what the panel showed.
     for (QAbstractButton* b : {ps_ns_on_off_butt, cw_on_off_button, start_stop_button_alt}) {
+        // Never the keyboard's: a stray Space or Enter must not switch an output.
+        b->setFocusPolicy(Qt::NoFocus);
         connect(b, &QAbstractButton::clicked, this, [this, b](bool checked) {
-            switch_emission(b->isCheckable() ? checked : !shown_emission_on());
+            request_output(b->isCheckable() ? checked : !shown_emission_on(), command_origin::panel);
         });
     }
     connect(config_button, &QAbstractButton::clicked, this, &laser_object::config_button_clicked);
@@ -360,6 +369,11 @@ void laser_object::connect_widgets()
 void laser_object::handle_driver_message(const serial_message_struct& sm)
 {
     decode_driver_message(*worker, setpoint_sync, sm);
+    const int32_t type = worker->device_type.load();
+    if (driver_type::is_known(type))
+        last_known_type = type;
+    last_reply_can_id = static_cast<int32_t>(sm.data[1]);
+    last_reply.start();
 }
 
 void laser_object::config_button_clicked()

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "channel_command.h"
 #include "laser_worker.h"
 #include "serial_message_struct.h"
 #include "setpoint_sync.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -37,9 +39,9 @@ public:
     ~laser_object() override; // stops the worker thread before it goes
 
     // False when the panel lacked a widget: the channel then stays inert (no
-    // refresh, no operator input wired; laser_off() still switches the board
-    // off) and missing widgets are hidden stand-ins, so every widget pointer
-    // below is valid either way.
+    // refresh, no operator input wired; an output can still be switched off)
+    // and missing widgets are hidden stand-ins, so every widget pointer below
+    // is valid either way.
     bool bound() const { return is_bound; }
 
     // Stores one received reply into the records and adoption slots.
@@ -50,6 +52,37 @@ public:
     void laser_volt_on_off(bool on);
     // What the channel shows now, as a value (laser_object_reading.cpp).
     channel_reading reading() const;
+
+    // The one way to command the channel (laser_object_commands.cpp). Off
+    // always sends the full off sequence of the board's type, whatever the
+    // panel or the record shows; a request that is refused sends nothing.
+    command_verdict check_output(bool on, command_origin from) const;
+    command_verdict request_output(bool on, command_origin from);
+    command_verdict check_setpoint(setpoint_kind k, double value, command_origin from) const;
+    command_verdict request_setpoint(setpoint_kind k, double value, command_origin from);
+    // The output (laser or converter) of the board is on, as it last reported,
+    // also while it is silent: an output counts until it is known to be off.
+    bool output_on() const;
+    // The board's type, or the last one it reported while it is silent.
+    int32_t commanded_type() const;
+    // The channel now watches another board (CAN ID changed): what it knew goes.
+    void forget_board();
+
+    // Freshness (laser_object_freshness.cpp). A reading is fresh while the
+    // link is up and the board answered within fresh_ms (every type's pass
+    // is shorter than half of it); stale readings are greyed, refused to
+    // scripts, recorded empty and drawn as gaps.
+    static constexpr int fresh_ms = 1500;
+    qint64 reply_age_ms() const; // -1 before any reply
+    bool answering() const;      // the board answered within fresh_ms over a live link
+    bool fresh() const;          // answering, and its readings are being polled
+    QString staleness() const;   // why not fresh ("no reply for 3 s"), empty when fresh
+    // "Lost while emitting": latched until the operator acknowledges it.
+    QString alarm;
+    void raise_alarm(const QString& why);
+    void acknowledge_alarm();
+    // The window's link went up or down; lost: not by the operator's hand.
+    void link_changed(bool up, bool lost);
 
     laser_worker* worker = nullptr; // owned by worker_owner
     int32_t can_id = 0;
@@ -62,6 +95,7 @@ public:
     QGroupBox* laser_group = nullptr;
     QString name;
     bool enabled = false; // enabled in the applied system configuration
+    bool link_up = false; // the window's link to the bus is connected
     QWidget* cw_curr_widget = nullptr;
     QWidget* cw_temp_widget = nullptr;
     QWidget* pulse_temp_widget = nullptr;
@@ -127,6 +161,9 @@ public:
 
 signals:
     void show_conf_dialog_signal(int idx);
+    void sig_alarm(int index, QString text);
+    // A request of someone's was carried out (for the event log).
+    void sig_commanded(int index, command_origin from, QString what);
 
 public slots:
     void laser_current_butt_clicked();
@@ -134,7 +171,6 @@ public slots:
     void laser_frequency_butt_clicked();
     void laser_tec_on_off_butt_clicked();
     void laser_las_on_off_butt_clicked();
-    void laser_off();
     void laser_pulse_width_butt_clicked();
     void laser_voltage_butt_clicked();
     void laser_volt_on_off_butt_clicked();
@@ -197,6 +233,12 @@ private:
     void send_command(const std::function<void(char*, uint32_t*)>& encode);
     // The PS or NS record when the driver is pulsed, else null.
     pulse_model_struct* live_pulse_model() const;
+    pulse_model_struct* pulse_model_of(int32_t type) const;
+    // Preconditions that every request shares, and the control of a set-point.
+    command_verdict channel_refusal(command_origin from) const;
+    QWidget* setpoint_control(setpoint_kind k, QString& unavailable) const;
+    static QString setpoint_name(setpoint_kind k);
+    void note_command(command_origin from, const QString& what);
     // Emission state the panel shows: what the operator saw before a click.
     bool shown_emission_on() const;
     // The emission sequence of the present type, switching on or off as
@@ -206,6 +248,17 @@ private:
     void send_voltage(pulse_model_struct& m);
 
     bool is_bound = false;
+    QElapsedTimer last_reply;    // restarted by every reply decoded
+    bool was_answering = false;  // at the last refresh
+    QElapsedTimer remote_touch;  // a script's last change, for the row's REMOTE mark
+    static constexpr int remote_mark_ms = 3000;
+    std::vector<QLabel*> reading_labels; // greyed while stale
+    void watch_freshness();
+    void show_freshness();
+    QString tab_decoration() const;
+    void set_tab_text(const QString& text);
+    int32_t last_known_type = 0; // the type the board last reported, 0 before any
+    int32_t last_reply_can_id = -1; // data byte 1 of the last reply decoded
     bool dcdc_warning_latch = false; // per channel: flag box opened for these flags
     QPointer<QMessageBox> flag_box;  // the open flag box, if any (owned by panel_widget)
     // Nonzero while the refresh runs: spin box changes then come from the

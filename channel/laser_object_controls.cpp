@@ -2,7 +2,6 @@
 
 #include "driver_type.h"
 #include "pulse_limits.h"
-#include "wait_ms.h"
 #include "setpoint_wire.h"
 
 #include <QAbstractButton>
@@ -33,19 +32,21 @@ void laser_object::send_command(const std::function<void(char*, uint32_t*)>& enc
     char buf[32];
     uint32_t len = 0;
     encode(buf, &len);
-    const QByteArray line(buf, static_cast<int>(len));
-    tx_buf = line;
-    // The copies go out from the local line: another command may replace
-    // tx_buf while wait_ms lets events run.
-    for (int copy = 0; copy < 3; ++copy) {
-        emit worker->thread_serial_write(line);
-        wait_ms(1);
-    }
+    tx_buf = QByteArray(buf, static_cast<int>(len));
+    // Three copies, each in a write of its own. Nothing waits here: a wait
+    // that ran the event loop would let a close or another command run in
+    // the middle of a sequence.
+    for (int copy = 0; copy < 3; ++copy)
+        emit worker->thread_serial_write(tx_buf);
 }
 
 pulse_model_struct* laser_object::live_pulse_model() const
 {
-    const int32_t type = worker->device_type.load();
+    return pulse_model_of(worker->device_type.load());
+}
+
+pulse_model_struct* laser_object::pulse_model_of(int32_t type) const
+{
     if (type == driver_type::ps)
         return &worker->ps_model;
     if (driver_type::is_ns_family(type))
@@ -216,16 +217,6 @@ void laser_object::laser_volt_on_off(bool on)
     }
 }
 
-void laser_object::laser_off()
-{
-    if (driver_type::is_cw_family(worker->device_type.load())) {
-        const cw_model_struct& m = worker->cw_model;
-        send_command([&m](char* b, uint32_t* l) { m.set_laser_on(0, b, l); });
-    } else if (pulse_model_struct* m = live_pulse_model()) {
-        send_command([m](char* b, uint32_t* l) { m->set_pulsed_laser_on(0, b, l); });
-    }
-}
-
 bool laser_object::shown_emission_on() const
 {
     return live_pulse_model() ? ps_ns_on_off_butt->isChecked() : cw_on_off_button->isChecked();
@@ -234,14 +225,14 @@ bool laser_object::shown_emission_on() const
 // Called without a click (nothing toggled): the opposite of what is shown.
 void laser_object::laser_las_on_off_butt_clicked()
 {
-    switch_emission(!shown_emission_on());
+    request_output(!shown_emission_on(), command_origin::panel);
 }
 
-// The record may be a reply ahead of the display, and replies arrive during
-// the waits between frames: neither changes what the operator asked for.
+// The sequence of the board's type (the last one it reported while it is
+// silent), switching on or off as asked, whatever the record shows.
 void laser_object::switch_emission(bool on)
 {
-    const int32_t type = worker->device_type.load();
+    const int32_t type = commanded_type();
     if (driver_type::is_cw_family(type)) {
         cw_model_struct& m = worker->cw_model;
         send_command([&m, on](char* b, uint32_t* l) { m.set_laser_on(on ? 1 : 0, b, l); });
@@ -258,7 +249,7 @@ void laser_object::switch_emission(bool on)
         }
         send_command([&m, on](char* b, uint32_t* l) { m.set_output_on(on ? 1 : 0, b, l); });
         m.output_on = on;
-    } else if (pulse_model_struct* m = live_pulse_model()) {
+    } else if (pulse_model_struct* m = pulse_model_of(type)) {
         send_rate(*m);
         send_command([m, on](char* b, uint32_t* l) { m->set_voltage_on(on ? 1 : 0, b, l); });
         if (on)

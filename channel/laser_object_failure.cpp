@@ -14,6 +14,7 @@ constexpr uint16_t output_near_input_bit = 1u << 8;
 constexpr uint16_t power_near_max_bit = 1u << 9;
 constexpr float power_bound_w = 420.0f;
 constexpr float full_current_max_voltage = 30.0f;
+constexpr float full_current_max_a = 14.0f;
 
 // output / input > 0.8 as the floating-point division would decide, without
 // dividing by zero: an infinite ratio passes, a not-a-number one does not.
@@ -33,9 +34,11 @@ void laser_object::dcdc_evaluate_warnings()
     if (m.output_on && output_near_input(m.output_voltage, m.input_voltage))
         warnings |= output_near_input_bit;
     if (m.output_voltage > full_current_max_voltage) {
-        // A 420 W bound; the lowered limit stays when the voltage falls.
+        // A 420 W bound above 30 V; the full current again at or below it.
         warnings |= power_near_max_bit;
         m.current_max = power_bound_w / m.output_voltage;
+    } else {
+        m.current_max = full_current_max_a;
     }
     m.warning_flags = warnings;
 }
@@ -72,7 +75,10 @@ void laser_object::fail_detail_butt_clicked()
     if (worker->device_type.load() != driver_type::power_dcdc)
         return;
     const dcdc_model_struct& m = worker->dcdc_model;
-    const QString text = m.dcdc_flag_text(m.fault_flags | m.warning_flags);
+    // The box names its channel: several converters may raise flags at once.
+    const QString text = QStringLiteral("Channel %1").arg(index + 1)
+                         + (name.isEmpty() ? QString() : QStringLiteral(" (") + name + QLatin1Char(')'))
+                         + QStringLiteral(":\n") + m.dcdc_flag_text(m.fault_flags | m.warning_flags);
     if (flag_box) {
         flag_box->setText(text);
         flag_box->raise();

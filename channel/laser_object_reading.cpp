@@ -30,10 +30,13 @@ channel_reading laser_object::reading() const
     r.channel = index + 1;
     r.name = name;
     r.can_id = can_id;
+    r.board_can_id = last_reply_can_id;
     r.enabled = enabled;
     r.bound = is_bound;
     r.type = worker->device_type.load();
     r.present = driver_type::is_known(r.type);
+    r.fresh = fresh();
+    r.age_ms = reply_age_ms();
     if (!r.present)
         return r;
     r.type_name = driver_type::name(r.type);

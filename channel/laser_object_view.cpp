@@ -16,6 +16,7 @@
 
 void laser_object::view_update()
 {
+    watch_freshness();
     if (!is_bound)
         return;
     ++refreshing;
@@ -31,6 +32,7 @@ void laser_object::view_update()
     else
         view_no_device();
     reload_adopted(); // after the ranges of this tick
+    show_freshness();
 
     --refreshing;
 }
@@ -67,7 +69,7 @@ void laser_object::view_no_device()
     set_visible_if_changed(config_button, false);
     set_visible_if_changed(alt_but_widget, false);
     set_text_if_changed(laser_name_label, QStringLiteral("No device"));
-    set_text_if_changed(laser_tab_button, name);
+    set_tab_text(name);
 }
 
 void laser_object::view_cw(int32_t type)
@@ -78,8 +80,7 @@ void laser_object::view_cw(int32_t type)
 
     // 1. Type texts; the tab shows the labels as the previous tick left them.
     set_text_if_changed(laser_name_label, driver_type::name(type) + QStringLiteral(" Driver"));
-    set_text_if_changed(laser_tab_button,
-                        name + QStringLiteral(" (") + driver_type::name(type) + QLatin1Char(' ')
+    set_tab_text(name + QStringLiteral(" (") + driver_type::name(type) + QLatin1Char(' ')
                             + fixed(m.current_set, digits) + QLatin1Char('/') + curr_label->text()
                             + QStringLiteral("  ") + fixed(m.temp_set, digits) + QLatin1Char('/')
                             + temp_label->text() + QStringLiteral(" )"));

@@ -19,7 +19,7 @@ void laser_object::view_dcdc()
     // 1. Type texts; the tab shows the labels as the previous tick left them.
     set_text_if_changed(laser_name_label, driver_type::name(driver_type::power_dcdc)
                                               + QStringLiteral(" Driver"));
-    set_text_if_changed(laser_tab_button,
+    set_tab_text(
                         name + QStringLiteral(" (") + driver_type::name(driver_type::power_dcdc)
                             + QLatin1Char(' ') + fixed(m.current_set, 2) + QLatin1Char('/')
                             + curr_label->text() + QStringLiteral("  ") + temp_label->text()
@@ -34,7 +34,8 @@ void laser_object::view_dcdc()
     // 3. One-time setup after a change of type.
     if (worker->type_changed) {
         adopted_values.clear();
-        curr_spin->setDecimals(1);
+        // The converter's current travels in 0.01 A: the field takes what the wire carries.
+        curr_spin->setDecimals(2);
         emit curr_spin->valueChanged(curr_spin->value());
         worker->type_changed = false;
         step_size_combo->clear();

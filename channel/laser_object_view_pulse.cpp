@@ -139,7 +139,7 @@ void laser_object::view_ps()
     set_visible_if_changed(dura_label, false);
     set_visible_if_changed(dura_text, false);
     set_visible_if_changed(alt_but_widget, true);
-    set_text_if_changed(laser_tab_button, pulse_tab_prefix(driver_type::ps, m) + mode_label->text()
+    set_tab_text(pulse_tab_prefix(driver_type::ps, m) + mode_label->text()
                                               + QLatin1Char(')'));
 
     // 4.-6.
@@ -193,7 +193,7 @@ void laser_object::view_ns(int32_t type)
 
     // 3. Type texts and views; the tab shows the labels of the previous tick.
     set_text_if_changed(laser_name_label, driver_type::name(type) + QStringLiteral(" Driver"));
-    set_text_if_changed(laser_tab_button, pulse_tab_prefix(type, m) + dura_spin->text()
+    set_tab_text(pulse_tab_prefix(type, m) + dura_spin->text()
                                               + QLatin1Char('/') + dura_label->text()
                                               + QStringLiteral("  ") + mode_label->text()
                                               + QLatin1Char(')'));

@@ -46,12 +46,17 @@ class Instrument:
 
 
 def set_current(inst, channel, target, timeout=5.0):
-    """Sets the current. The panel takes set-points only while it shows the
-    output on (from its next refresh after switching on): a refusal for that
-    reason (-221) is tried again for a few seconds, any other error stops."""
+    """Sets the current and waits with *OPC? until its frames have left for
+    the board. The panel takes set-points only while it shows the output on
+    (from its next refresh after switching on): a refusal for that reason
+    (-221) is tried again for a few seconds, any other error stops.
+
+    *OPC? goes on a line of its own: a command that fails ends its line, so
+    "CURR 50;*OPC?" would never answer after a refusal."""
     deadline = time.monotonic() + timeout
     while True:
         inst.write(f"CHAN{channel}:CURR {target}")
+        inst.query("*OPC?")
         error = inst.query("SYST:ERR?")
         if error.startswith("0,"):
             return
@@ -103,6 +108,7 @@ def main():
         if inst.query(f"CHAN{ch}:PRES?") != "1" or "CW" not in kind:
             raise RuntimeError(f"channel {ch} is no CW channel with a board answering ({kind or 'none'})")
         inst.write(f"CHAN{ch}:OUTP ON")
+        inst.query("*OPC?")
         inst.check("switching on")
         rows = []
         steps = int(round((a.stop - a.start) / a.step)) + 1
@@ -120,7 +126,7 @@ def main():
         print(f"{len(rows)} points written to {a.out}")
     finally:
         inst.write(f"CHAN{ch}:OUTP OFF")
-        inst.query("*IDN?")  # the switch-off has run once this is answered
+        inst.query("*OPC?")  # answered once the switch-off frames have been written
         inst.close()
 
 

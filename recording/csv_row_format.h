@@ -6,8 +6,10 @@
 struct channel_reading;
 
 // One CSV line per channel reading: the same columns for every driver type,
-// units in the header, values with the decimals the panel shows, a field
-// left empty where the board's family has no such reading.
+// units in the header, each value with the decimals its board sends, a field
+// left empty where the board's family has no such value or where the reading
+// is not live (a board that stopped answering, or whose first replies are
+// still coming in).
 class csv_row_format
 {
 public:
@@ -17,4 +19,6 @@ public:
     static QByteArray row(const channel_reading& r, const QDateTime& utc, double elapsed_s);
     // A text field, quoted when it holds a separator, a quote or a line break.
     static QByteArray field(const QString& text);
+    // `v` with `decimals` decimals; empty for a missing value or decimals < 0.
+    static QByteArray number(double v, int decimals);
 };

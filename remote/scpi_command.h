@@ -6,7 +6,18 @@
 enum class scpi_op {
     idn,
     cls,
+    rst,
+    opc,
+    wai,
+    esr,
+    ese,
+    stb,
+    sre,
+    tst,
+    system_version,
     system_error,
+    system_error_count,
+    system_error_all,
     system_connected,
     outputs_all,
     name,
@@ -28,6 +39,10 @@ enum class scpi_op {
     output,
     fault,
     warning,
+    board,
+    alarm,
+    system_alarm,
+    alarm_acknowledge,
 };
 
 // One command of a line, as the parser understood it. error != 0 when it

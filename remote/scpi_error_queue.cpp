@@ -1,5 +1,7 @@
 #include "scpi_error_queue.h"
 
+#include <QStringList>
+
 namespace {
 
 struct known_error
@@ -18,6 +20,7 @@ const known_error known_errors[] = {
     {-222, "Data out of range"},
     {-223, "Too much data"},
     {-224, "Illegal parameter value"},
+    {-230, "Data stale"},
     {-350, "Queue overflow"},
 };
 
@@ -42,11 +45,22 @@ QString scpi_error_queue::text(int code)
     return QStringLiteral("Error");
 }
 
-void scpi_error_queue::push(int code, const QString& detail)
+bool scpi_error_queue::push(int code, const QString& detail)
 {
-    if (size() >= capacity)
-        return; // the overflow mark is in place already
-    entries.push_back(size() == capacity - 1 ? entry(-350, QString()) : entry(code, detail));
+    if (size() < capacity) {
+        entries.push_back(entry(code, detail));
+        return true;
+    }
+    entries.back() = entry(-350, QString());
+    return false;
+}
+
+QString scpi_error_queue::pop_all()
+{
+    QStringList all;
+    while (!entries.empty())
+        all << pop();
+    return all.isEmpty() ? pop() : all.join(QLatin1Char(','));
 }
 
 QString scpi_error_queue::pop()

@@ -7,40 +7,61 @@ namespace {
 
 // The command tree. Upper-case letters make the short form of a mnemonic;
 // '#' marks the channel number suffix.
+enum class set_form { none, bare, with_value };
+
 struct header_pattern
 {
     const char* header;
     scpi_op op;
     bool query;
-    bool set;
+    set_form set;
 };
 
+constexpr set_form no = set_form::none;
+constexpr set_form bare = set_form::bare;
+constexpr set_form value = set_form::with_value;
+
 const header_pattern patterns[] = {
-    {"*IDN", scpi_op::idn, true, false},
-    {"*CLS", scpi_op::cls, false, true},
-    {"SYSTem:ERRor", scpi_op::system_error, true, false},
-    {"SYSTem:ERRor:NEXT", scpi_op::system_error, true, false},
-    {"SYSTem:CONNected", scpi_op::system_connected, true, false},
-    {"OUTPut:ALL", scpi_op::outputs_all, false, true},
-    {"CHANnel#:NAME", scpi_op::name, true, false},
-    {"CHANnel#:TYPE", scpi_op::type, true, false},
-    {"CHANnel#:PRESent", scpi_op::present, true, false},
-    {"CHANnel#:MEASure:CURRent", scpi_op::measure_current, true, false},
-    {"CHANnel#:MEASure:TEMPerature", scpi_op::measure_temperature, true, false},
-    {"CHANnel#:MEASure:POWer", scpi_op::measure_power, true, false},
-    {"CHANnel#:MEASure:VOLTage", scpi_op::measure_voltage, true, false},
-    {"CHANnel#:MEASure:INPut", scpi_op::measure_input, true, false},
-    {"CHANnel#:CURRent", scpi_op::current, true, true},
-    {"CHANnel#:TEMPerature", scpi_op::temperature, true, true},
-    {"CHANnel#:VOLTage", scpi_op::voltage, true, true},
-    {"CHANnel#:FREQuency", scpi_op::frequency, true, true},
-    {"CHANnel#:PWIDth", scpi_op::pulse_width, true, true},
-    {"CHANnel#:MODE", scpi_op::mode, true, true},
-    {"CHANnel#:BURSt:N", scpi_op::burst_n, true, true},
-    {"CHANnel#:BURSt:M", scpi_op::burst_m, true, true},
-    {"CHANnel#:OUTPut", scpi_op::output, true, true},
-    {"CHANnel#:FAULt", scpi_op::fault, true, false},
-    {"CHANnel#:WARNing", scpi_op::warning, true, false},
+    {"*IDN", scpi_op::idn, true, no},
+    {"*CLS", scpi_op::cls, false, bare},
+    {"*RST", scpi_op::rst, false, bare},
+    {"*OPC", scpi_op::opc, true, bare},
+    {"*WAI", scpi_op::wai, false, bare},
+    {"*ESR", scpi_op::esr, true, no},
+    {"*ESE", scpi_op::ese, true, value},
+    {"*STB", scpi_op::stb, true, no},
+    {"*SRE", scpi_op::sre, true, value},
+    {"*TST", scpi_op::tst, true, no},
+    {"SYSTem:VERSion", scpi_op::system_version, true, no},
+    {"SYSTem:ERRor", scpi_op::system_error, true, no},
+    {"SYSTem:ERRor:NEXT", scpi_op::system_error, true, no},
+    {"SYSTem:ERRor:COUNt", scpi_op::system_error_count, true, no},
+    {"SYSTem:ERRor:ALL", scpi_op::system_error_all, true, no},
+    {"SYSTem:CONNected", scpi_op::system_connected, true, no},
+    {"OUTPut:ALL", scpi_op::outputs_all, false, value},
+    {"CHANnel#:NAME", scpi_op::name, true, no},
+    {"CHANnel#:TYPE", scpi_op::type, true, no},
+    {"CHANnel#:PRESent", scpi_op::present, true, no},
+    {"CHANnel#:MEASure:CURRent", scpi_op::measure_current, true, no},
+    {"CHANnel#:MEASure:TEMPerature", scpi_op::measure_temperature, true, no},
+    {"CHANnel#:MEASure:POWer", scpi_op::measure_power, true, no},
+    {"CHANnel#:MEASure:VOLTage", scpi_op::measure_voltage, true, no},
+    {"CHANnel#:MEASure:INPut", scpi_op::measure_input, true, no},
+    {"CHANnel#:CURRent", scpi_op::current, true, value},
+    {"CHANnel#:TEMPerature", scpi_op::temperature, true, value},
+    {"CHANnel#:VOLTage", scpi_op::voltage, true, value},
+    {"CHANnel#:FREQuency", scpi_op::frequency, true, value},
+    {"CHANnel#:PWIDth", scpi_op::pulse_width, true, value},
+    {"CHANnel#:MODE", scpi_op::mode, true, value},
+    {"CHANnel#:BURSt:N", scpi_op::burst_n, true, value},
+    {"CHANnel#:BURSt:M", scpi_op::burst_m, true, value},
+    {"CHANnel#:OUTPut", scpi_op::output, true, value},
+    {"CHANnel#:FAULt", scpi_op::fault, true, no},
+    {"CHANnel#:WARNing", scpi_op::warning, true, no},
+    {"CHANnel#:BOARd", scpi_op::board, true, no},
+    {"CHANnel#:ALARm", scpi_op::alarm, true, no},
+    {"SYSTem:ALARm", scpi_op::system_alarm, true, no},
+    {"SYSTem:ALARm:ACKnowledge", scpi_op::alarm_acknowledge, false, bare},
 };
 
 bool mnemonic_matches(const QString& pattern, const QString& word)
@@ -120,15 +141,13 @@ scpi_command scpi_parser::parse_command(const QString& text)
         }
         if (!all)
             continue;
-        if (c.query ? !p.query : !p.set)
+        if (c.query ? !p.query : p.set == no)
             break; // a query of a setting-only command or the other way round
         c.op = p.op;
         c.channel = channel;
-        if (c.query && c.has_argument)
+        if ((c.query || p.set == bare) && c.has_argument)
             c.error = -108;
-        else if (!c.query && p.op == scpi_op::cls && c.has_argument)
-            c.error = -108;
-        else if (!c.query && p.op != scpi_op::cls && !c.has_argument)
+        else if (!c.query && p.set == value && !c.has_argument)
             c.error = -109;
         else if (c.has_argument && c.argument.contains(QLatin1Char(',')))
             c.error = -108;
@@ -137,7 +156,7 @@ scpi_command scpi_parser::parse_command(const QString& text)
     c.error = suffix_error ? -114 : -113;
     // Only printable characters go back to the client.
     for (const QChar ch : trimmed.left(40))
-        c.error_detail += ch.unicode() >= 0x20 && ch.unicode() < 0x7F ? ch : QLatin1Char('?');
+        c.error_detail += ch.isPrint() && ch != QChar::ReplacementCharacter ? ch : QLatin1Char('?');
     return c;
 }
 

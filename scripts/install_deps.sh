@@ -9,6 +9,7 @@ packages=(
   libqt5serialbus5-dev libqt5serialbus5-plugins
   xvfb xauth imagemagick librsvg2-bin fonts-dejavu-core
   clang libclang-rt-14-dev
+  python3-pyvisa-py
 )
 
 missing=()

@@ -152,6 +152,17 @@ bool bus_simulator::replug()
     return in_engine([=] { return e->plug(); });
 }
 
+bool bus_simulator::set_board_register(int can_id, int set_code, int32_t raw)
+{
+    sim_engine* e = engine.get();
+    return in_engine([=] {
+        sim_board* b = e->board(can_id);
+        if (b)
+            b->set_register(set_code, raw);
+        return b != nullptr;
+    });
+}
+
 bool bus_simulator::set_dcdc_values(int can_id, double output_voltage, double input_voltage,
                                     int fault_flags)
 {

@@ -56,6 +56,8 @@ public:
 
     // Board values that only the outside world sets (Power DCDC).
     bool set_dcdc_values(int can_id, double output_voltage, double input_voltage, int fault_flags);
+    // Sets a register as a set command would (a board switched on by someone else).
+    bool set_board_register(int can_id, int set_code, int32_t raw);
     // Register of a board as last set by a set command (raw, as sent), and
     // its readings; false when no board has the CAN ID.
     bool board_register(int can_id, int set_code, int32_t& value) const;

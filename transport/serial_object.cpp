@@ -59,6 +59,7 @@ void serial_object::sl_connect_serial()
         port.flush();
     if (!port.open(QIODevice::ReadWrite)) {
         qDebug() << "serial port open FAILED";
+        emit sig_error(port.portName() + QStringLiteral(": ") + port.errorString());
         drop_port();
         emit sig_disconnected();
         return;

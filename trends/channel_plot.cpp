@@ -1,8 +1,9 @@
 #include "channel_plot.h"
 
 #include "channel_reading.h"
+#include "trend_clock.h"
 
-#include <QDateTime>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
@@ -11,7 +12,8 @@
 
 namespace {
 
-constexpr int lane_height = 110;
+// The readout takes a point this many pixels from the mouse at most.
+constexpr int readout_pixels = 4;
 
 QColor colour(trend_store::quantity q)
 {
@@ -20,10 +22,10 @@ QColor colour(trend_store::quantity q)
     return colours[q];
 }
 
-// Short enough for the height of a lane.
+// Short enough for the height of a compact lane.
 QString axis_label(trend_store::quantity q)
 {
-    const char* const names[] = {"Current", "Current", "Temp.", "Power", "Voltage", "Rate", "Output", "Input"};
+    const char* const names[] = {"I", "I", "T", "P", "U", "f", "Out", "In"};
     return QString::fromLatin1(names[q]) + QStringLiteral(" (") + trend_store::unit(q) + QLatin1Char(')');
 }
 
@@ -32,23 +34,36 @@ QString axis_label(trend_store::quantity q)
 channel_plot::channel_plot(QWidget* parent)
     : QWidget(parent)
     , title(new QLabel(this))
+    , detail(new QLabel(this))
     , plot(new QCustomPlot(this))
-    , readout(new QLabel(this))
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 4, 0, 8);
-    layout->setSpacing(2);
+    auto* info = new QVBoxLayout;
+    info->setSpacing(0);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
-    layout->addWidget(title);
-    layout->addWidget(plot);
-    layout->addWidget(readout);
-    readout->setText(QStringLiteral(" "));
+    // Names are shown as they are: no rich text, no line breaks.
+    title->setTextFormat(Qt::PlainText);
+    detail->setTextFormat(Qt::PlainText);
+    title->setFixedWidth(info_width);
+    detail->setFixedWidth(info_width);
+    info->addWidget(title);
+    info->addWidget(detail);
+    info->addStretch(1);
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(2, 1, 0, 1);
+    row->setSpacing(4);
+    row->addLayout(info);
+    row->addWidget(plot, 1);
     plot->plotLayout()->clear();
+    plot->setMouseTracking(true);
     // Never laid out at zero height: its paint buffer would be null.
-    plot->setMinimumHeight(lane_height);
-    connect(plot, &QCustomPlot::mouseMove, this, &channel_plot::mouse_moved);
+    plot->setMinimumHeight(min_row_height);
+    plot->setMinimumWidth(200);
+    setMinimumHeight(min_row_height + 2);
+    setMaximumHeight(3 * min_row_height);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 }
 
 void channel_plot::build(const std::vector<trend_store::quantity>& quantities)
@@ -57,28 +72,36 @@ void channel_plot::build(const std::vector<trend_store::quantity>& quantities)
     lanes.clear();
     plot->clearGraphs();
     plot->plotLayout()->clear();
-    auto* margins = new QCPMarginGroup(plot);
+    plot->plotLayout()->setColumnSpacing(6);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
     for (trend_store::quantity q : quantities) {
         // An input voltage shares the output voltage's lane: same unit, compared at a glance.
         if (q == trend_store::input_voltage_V && !lanes.empty()
             && lanes.back().graphs.front().first == trend_store::output_voltage_V) {
             lanes.back().graphs.push_back({q, plot->addGraph(lanes.back().rect->axis(QCPAxis::atBottom),
                                                              lanes.back().rect->axis(QCPAxis::atLeft))});
-            lanes.back().rect->axis(QCPAxis::atLeft)->setLabel(tr("Out / in (V)"));
+            lanes.back().rect->axis(QCPAxis::atLeft)->setLabel(tr("Out/in (V)"));
             continue;
         }
         auto* rect = new QCPAxisRect(plot);
-        rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
-        plot->plotLayout()->addElement(int(lanes.size()), 0, rect);
+        rect->setAutoMargins(QCP::msLeft | QCP::msBottom);
+        rect->setMargins(QMargins(0, 4, 4, 0));
+        plot->plotLayout()->addElement(0, int(lanes.size()), rect);
         QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
-        rect->axis(QCPAxis::atBottom)->setTicker(ticker);
+        ticker->setTickCount(4);
+        QCPAxis* time_axis = rect->axis(QCPAxis::atBottom);
+        time_axis->setTicker(ticker);
+        time_axis->setTickLabelFont(small);
+        time_axis->setTickLabelPadding(2);
         QCPAxis* value_axis = rect->axis(QCPAxis::atLeft);
         value_axis->setLabel(axis_label(q));
-        QFont small = value_axis->labelFont();
-        small.setPointSizeF(small.pointSizeF() * 0.85);
         value_axis->setLabelFont(small);
+        value_axis->setTickLabelFont(small);
+        value_axis->setLabelPadding(1);
+        value_axis->setTickLabelPadding(2);
         value_axis->ticker()->setTickCount(3);
-        lanes.push_back({rect, {{q, plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft))}}});
+        lanes.push_back({rect, {{q, plot->addGraph(time_axis, value_axis)}}});
     }
     for (const lane& l : lanes) {
         for (const auto& g : l.graphs) {
@@ -90,20 +113,28 @@ void channel_plot::build(const std::vector<trend_store::quantity>& quantities)
             g.second->setPen(pen);
             g.second->setName(trend_store::title(g.first));
         }
-        // Time labels only under the lowest lane.
-        l.rect->axis(QCPAxis::atBottom)->setTickLabels(&l == &lanes.back());
     }
-    plot->setMinimumHeight(std::max(1, int(lanes.size())) * lane_height + 20);
-    plot->setMaximumHeight(plot->minimumHeight());
+}
+
+void channel_plot::show_title(const channel_reading& r)
+{
+    // Built by concatenation: a name is text, never a format ("%1" stays "%1").
+    full_title = QString::number(r.channel) + QStringLiteral(": ") + (r.name.isEmpty() ? r.type_name : r.name);
+    const QString second = tr("CAN ID %1, ").arg(r.can_id) + (r.present ? r.type_name : tr("no device"));
+    const QFontMetrics title_metrics(title->font());
+    title->setText(title_metrics.elidedText(full_title, Qt::ElideRight, info_width));
+    detail->setText(QFontMetrics(detail->font()).elidedText(second, Qt::ElideRight, info_width));
+    title->setToolTip(full_title);
+}
+
+QString channel_plot::title_text() const
+{
+    return title->text();
 }
 
 void channel_plot::show_history(const trend_store& store, const channel_reading& r, double from, double to)
 {
-    title->setText(tr("Channel %1: %2 (CAN ID %3)%4")
-                       .arg(r.channel)
-                       .arg(r.name.isEmpty() ? r.type_name : r.name)
-                       .arg(r.can_id)
-                       .arg(r.present ? QStringLiteral(", ") + r.type_name : tr(", no device")));
+    show_title(r);
     const std::vector<trend_store::quantity> quantities = trend_store::family_quantities(r.type);
     // Without a device the plot keeps the lanes of the family it had.
     if (!quantities.empty() && quantities != shown)
@@ -111,6 +142,11 @@ void channel_plot::show_history(const trend_store& store, const channel_reading&
     QVector<double> times;
     QVector<double> values;
     const double span = to - from;
+    // The date only where the span needs it: the page names the day and the zone.
+    const bool two_days = QDateTime::fromMSecsSinceEpoch(qint64(from * 1000)).date()
+                          != QDateTime::fromMSecsSinceEpoch(qint64(to * 1000)).date();
+    const QString format = two_days ? QStringLiteral("d MMM hh:mm")
+                                    : span > 3 * 3600 ? QStringLiteral("hh:mm") : QStringLiteral("hh:mm:ss");
     for (const lane& l : lanes) {
         double low = INFINITY;
         double high = -INFINITY;
@@ -130,8 +166,7 @@ void channel_plot::show_history(const trend_store& store, const channel_reading&
         }
         QCPAxis* time_axis = l.rect->axis(QCPAxis::atBottom);
         time_axis->setRange(from, to);
-        auto ticker = time_axis->ticker().staticCast<QCPAxisTickerDateTime>();
-        ticker->setDateTimeFormat(span > 3 * 3600 ? QStringLiteral("hh:mm") : QStringLiteral("hh:mm:ss"));
+        time_axis->ticker().staticCast<QCPAxisTickerDateTime>()->setDateTimeFormat(format);
         if (low > high)
             continue; // nothing yet: the axis stays as it was
         // A steady reading gets a band around it rather than a zero-height axis.
@@ -143,33 +178,61 @@ void channel_plot::show_history(const trend_store& store, const channel_reading&
         plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
-QString channel_plot::readout_at(double t) const
+QString channel_plot::readout_at(double t, double tolerance_s) const
 {
     QStringList parts;
+    double at = t;
+    double nearest = INFINITY;
     for (const lane& l : lanes) {
         for (const auto& g : l.graphs) {
             const auto data = g.second->data();
-            if (data->isEmpty())
-                continue;
             auto it = data->findBegin(t, false);
             if (it != data->constBegin() && (it == data->constEnd() || std::fabs((it - 1)->key - t) < std::fabs(it->key - t)))
                 --it;
-            if (it == data->constEnd() || std::isnan(it->value))
+            // Only a value that was there: no point near, or a gap, reads nothing.
+            if (it == data->constEnd() || std::fabs(it->key - t) > tolerance_s || std::isnan(it->value))
                 continue;
-            parts << QStringLiteral("%1 %2 %3").arg(trend_store::title(g.first)).arg(it->value, 0, 'g', 6).arg(trend_store::unit(g.first));
+            if (std::fabs(it->key - t) < nearest) {
+                nearest = std::fabs(it->key - t);
+                at = it->key;
+            }
+            parts << trend_store::title(g.first) + QLatin1Char(' ') + QString::number(it->value, 'g', 7)
+                         + QLatin1Char(' ') + trend_store::unit(g.first);
         }
     }
     if (parts.isEmpty())
         return QString();
-    const QString when = QDateTime::fromMSecsSinceEpoch(qint64(t * 1000)).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    return when + QStringLiteral(":  ") + parts.join(QStringLiteral(",  "));
+    return full_title + QStringLiteral(", ") + trend_clock::local_text(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+           + QStringLiteral(":  ") + parts.join(QStringLiteral(",  "));
 }
 
-void channel_plot::mouse_moved(QMouseEvent* event)
+double channel_plot::time_at_pixel(int x) const
+{
+    for (const lane& l : lanes) {
+        if (x <= l.rect->rect().right() || &l == &lanes.back())
+            return l.rect->axis(QCPAxis::atBottom)->pixelToCoord(x);
+    }
+    return 0.0;
+}
+
+double channel_plot::seconds_per_pixel() const
 {
     if (lanes.empty())
-        return;
-    const double t = lanes.front().rect->axis(QCPAxis::atBottom)->pixelToCoord(event->pos().x());
-    const QString text = readout_at(t);
-    readout->setText(text.isEmpty() ? QStringLiteral(" ") : text);
+        return 0.0;
+    const QCPAxis* axis = lanes.front().rect->axis(QCPAxis::atBottom);
+    return axis->range().size() / std::max(1, axis->axisRect()->width());
+}
+
+QString channel_plot::readout_at_pixel(int x) const
+{
+    // The lane under the mouse decides the time; every lane shares the span.
+    for (const lane& l : lanes) {
+        const QRect r = l.rect->rect();
+        if (x < r.left() || x > r.right())
+            continue;
+        const QCPAxis* axis = l.rect->axis(QCPAxis::atBottom);
+        const double per_pixel = axis->range().size() / std::max(1, r.width());
+        return readout_at(axis->pixelToCoord(x), readout_pixels * per_pixel);
+    }
+    return QString();
 }

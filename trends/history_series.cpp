@@ -6,6 +6,13 @@
 
 void history_series::add(double t, double value)
 {
+    if (t < latest)
+        return;
+    // Nothing was sampled for a while (the program stalled, the clock jumped):
+    // no line is drawn across the time nobody looked.
+    if (t - latest > lim.hole_s && !fine.empty() && !std::isnan(fine.back().v))
+        fine.push_back({latest, std::numeric_limits<double>::quiet_NaN()});
+    latest = t;
     fine.push_back({t, value});
     while (!fine.empty() && (t - fine.front().t > lim.fine_s || fine.size() > lim.fine_max)) {
         fold(fine.front());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QVector>
+#include <cmath>
 #include <cstddef>
 #include <deque>
 
@@ -17,12 +18,14 @@ public:
         size_t fine_max = 14400;  // samples kept as sampled at most (a faster source folds earlier)
         double bucket_s = 30.0;   // width of an older bucket
         double keep_s = 86400.0;  // nothing older is kept
+        double hole_s = 5.0;      // samples further apart have a gap between them
     };
 
     history_series() = default;
     explicit history_series(const limits& l) : lim(l) {}
 
-    // A sample at time t (seconds, not before the previous one).
+    // A sample at time t (seconds); one before the latest is dropped, so the
+    // points stay in time order whatever the caller's clock did.
     void add(double t, double value);
     // Every kept point with from <= time <= to, in time order: bucket extremes, then samples.
     void points(double from, double to, QVector<double>& times, QVector<double>& values) const;
@@ -43,6 +46,7 @@ private:
         bool any = false;   // holds a number, not only gaps
         double gap_t = -1;  // time of a gap inside it, if any
     };
+    double latest = -INFINITY;
     void fold(const sample& s);
 
     limits lim;

@@ -49,19 +49,30 @@ std::vector<trend_store::quantity> trend_store::family_quantities(int32_t type)
 
 void trend_store::add(const std::vector<channel_reading>& readings, double t)
 {
+    std::array<bool, channel_count> sampled{};
     for (const channel_reading& r : readings) {
         if (r.channel < 1 || r.channel > channel_count)
             continue;
+        sampled[size_t(r.channel - 1)] = true;
         auto& kept = channels[size_t(r.channel - 1)];
         for (int i = 0; i < quantity_count; ++i) {
             const auto q = quantity(i);
-            const double v = value_of(r, q);
+            // A board that does not answer now is a gap, not its last value.
+            const double v = r.present && r.fresh ? value_of(r, q) : channel_reading::none;
             // A quantity the channel had before goes on as a gap while its board is away.
             auto it = kept.find(q);
             if (channel_reading::has(v) && it == kept.end())
                 it = kept.emplace(q, history_series(lim)).first;
             if (it != kept.end())
                 it->second.add(t, v);
+        }
+    }
+    // A channel not sampled (disabled) is a gap while it is away, not a line
+    // from its last value to its next.
+    for (size_t c = 0; c < channels.size(); ++c) {
+        if (!sampled[c]) {
+            for (auto& kept : channels[c])
+                kept.second.add(t, channel_reading::none);
         }
     }
 }

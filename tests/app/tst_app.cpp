@@ -209,18 +209,35 @@ void tst_app::heartbeat_and_emission_display()
     w.sl_device_heartbeat_timer();
     QCOMPARE(worker.device_type.load(), driver_type::lost);
 
-    // Any channel's laser record counts, enabled or not, whatever its family; a Power DCDC output does not.
-    laser_worker& other = *w.channel(7)->worker;
-    for (bool* on : {&other.cw_model.laser_on, &other.ps_model.laser_on, &other.ns_model.laser_on,
-                     &other.dcdc_model.output_on}) {
-        *on = true;
+    // Every output counts, the converter's too, as its board's type reports it;
+    // a board gone silent still counts until it is known to be off.
+    laser_object& other = *w.channel(7);
+    auto feed = [&other](int code, uint32_t v) {
+        other.handle_driver_message({0x100, {uint32_t(code), uint32_t(other.can_id), 0, 0, v >> 24, v >> 16 & 0xFF, v >> 8 & 0xFF, v & 0xFF}});
+    };
+    other.enabled = true; // the strip counts the channels in use
+    other.link_changed(true, false);
+    auto shown = [&w] {
         w.view_update_timer_slot();
-        const bool emitting = on != &other.dcdc_model.output_on;
-        QCOMPARE(w.form()->emitting_label->text(), QString(emitting ? "Emission: ON" : "Emission: OFF"));
-        QCOMPARE(w.form()->emit_on->isHidden(), !emitting);
-        *on = false;
+        return w.form()->emitting_label->text() + (w.form()->emit_on->isHidden() ? "" : " lit");
+    };
+    const struct { int type; int code; } outputs[] = {
+        {driver_type::cw, 0x90}, {driver_type::precision_cw, 0x90}, {driver_type::ps, 0xA2},
+        {driver_type::ns, 0xA2}, {driver_type::soa_ns, 0xA2}, {driver_type::power_dcdc, 0x90},
+    };
+    for (const auto& o : outputs) {
+        feed(0xD0, uint32_t(o.type));
+        feed(o.code, 1);
+        QVERIFY2(shown() == "Emission: ON lit", qPrintable(driver_type::name(o.type)));
+        other.worker->device_type.store(driver_type::lost);
+        QVERIFY2(shown() == "Emission: UNKNOWN lit", qPrintable(driver_type::name(o.type) + " gone silent"));
+        feed(0xD0, uint32_t(o.type));
+        feed(o.code, 0);
+        QVERIFY2(shown() == "Emission: OFF", qPrintable(driver_type::name(o.type) + " off"));
     }
-
+    // A flag left in the record of another family is not this board's output.
+    other.worker->cw_model.laser_on = true;
+    QCOMPARE(shown(), "Emission: OFF");
 }
 
 void tst_app::command_line_options()

@@ -45,7 +45,8 @@ struct frame_log
 // Channel 3's panel from the panel template, CAN ID 5, and the frames it sends.
 struct panel
 {
-    panel() { o->name = "Seed"; }
+    // Enabled and connected, as the window has a channel the operator can use.
+    panel() { o->name = "Seed", o->enabled = true, o->link_up = true; }
     laser_object* operator->() { return o.get(); }
 
     // Replies as a board sends them: code, own CAN ID, 32-bit value in bytes 4..7.

@@ -30,6 +30,7 @@ std::unique_ptr<panel> ready(int type, bool on = true)
 action set(const char* spin, double v) { return [=](panel& p) { p.w<QDoubleSpinBox>(spin)->setValue(v); }; }
 action enter(const char* spin, double v) { return [=](panel& p) { set(spin, v)(p), QTest::keyClick(p.w(spin), Qt::Key_Return); }; }
 action call(void (laser_object::*slot)()) { return [=](panel& p) { (p.o.get()->*slot)(); }; }
+action off(command_origin from) { return [=](panel& p) { QVERIFY(p.o->request_output(false, from).ok()); }; }
 action rate(const char* r) { return [=](panel& p) { p->freq_target_update(p.w<QComboBox>("freq_combo")->findText(r)); }; }
 action then(const replies& r, action a) { return [=](panel& p) { p.feed(r); a(p); }; }
 // The counts at 5 and 7, then a pulse mode chosen.
@@ -284,18 +285,20 @@ private slots:
             {"CW arrows only store", 8, [](panel& p) { set("curr_spin", 123.4)(p); p.w<QDoubleSpinBox>("curr_spin")->stepUp(); QTest::keyClick(p.w("curr_spin"), Qt::Key_Enter); }, "11:1235"},
             {"CW temperature truncates", 8, enter("temp_spin", 25.3), "12:252"},
             {"CW TEC", 8, call(&laser_object::laser_tec_on_off_butt_clicked), "21:1"},
-            {"CW off", 8, call(&laser_object::laser_off), "10:0"},
+            {"CW all outputs off", 8, off(command_origin::outputs_off), "10:0"},
             {"CW: no voltage, clear, mode", 8, [](panel& p) { p->laser_voltage_butt_clicked(); p->err_clr_butt_clicked(); p->mode_update(1); }, ""},
             {"Precision CW current", 10, enter("curr_spin", 123.45), "11:12345"},
             {"Precision CW temperature", 10, enter("temp_spin", 25.3), "12:253000"},
             {"DCDC current", 11, enter("curr_spin", 12.3), "11:1230"},
+            {"DCDC current to the wire's 0.01 A", 11, enter("curr_spin", 2.47), "11:247"},
             {"DCDC clear errors", 11, [](panel& p) { p.w<QAbstractButton>("err_clr_butt")->click(); }, "29:0"},
-            {"DCDC: no off, no TEC", 11, [](panel& p) { p->laser_off(); p->laser_tec_on_off_butt_clicked(); }, ""},
+            {"DCDC all outputs off: current down first", 11, off(command_origin::outputs_off), "11:0 10:0", "curr_spin=0"},
+            {"DCDC: no TEC", 11, call(&laser_object::laser_tec_on_off_butt_clicked), ""},
             {"PS voltage", 7, enter("volt_spin", 50), "18:500"},
             {"PS temperature", 7, enter("pulse_temp_spin", 25.3), "12:252"},
             {"PS TEC", 7, call(&laser_object::laser_tec_on_off_butt_clicked), "21:1"},
             {"PS voltage on", 7, call(&laser_object::laser_volt_on_off_butt_clicked), "20:1"},
-            {"PS off", 7, call(&laser_object::laser_off), "22:0"},
+            {"PS all outputs off: the switch's sequence", 7, off(command_origin::outputs_off), "19:100 20:0 22:0"},
             {"PS rate", 7, rate("2000"), "19:2000"},
             {"PS counts", 7, [](panel& p) { set("pulse_gated_spin", 17)(p); set("pulse_cutted_spin", 9)(p); }, "34:17 35:9"},
             {"PS: no pulse width", 7, [](panel& p) { p->pulse_width_target_update(50); }, ""},
@@ -347,46 +350,61 @@ private slots:
         QCOMPARE(p->o->tx_buf, QByteArray("t005811000000000004D2\r"));
     }
 
-    // The emission button switches the way the panel showed it, whatever the
-    // record says or replies say between the frames: shown, record, replies
-    // arriving during the first wait, and the button clicked (main, alt, or
-    // the slot called without a click).
-    void emission_follows_the_click()
+    // Every way to switch an output, per type: the panel's buttons switch the
+    // way the panel showed it; a request names its state and off always sends
+    // the type's whole off sequence, whatever the switch or the record shows;
+    // no key can switch an output.
+    void emission_requests()
     {
-        struct row { const char* what; int type; bool shown, record; replies during; char via; QString frames; };
+        struct row { const char* what; int type; bool shown, record; char via; QString frames; };
+        // m main button, a alt button, s slot without a click, o all outputs off,
+        // r remote off, R remote on, k Space and Enter after a mouse click.
         const std::vector<row> rows{
-            {"CW off", 8, true, true, {}, 'm', "10:0"},
-            {"CW on by the other button", 8, false, false, {}, 'a', "10:1"},
-            {"CW, record already off", 8, true, false, {}, 'm', "10:0"},
-            {"Precision CW, record already on", 10, false, true, {}, 'm', "10:1"},
-            {"CW, slot without a click", 8, false, false, {}, 's', "10:1"},
-            {"DCDC off: current down first", 11, true, true, {}, 'm', "11:0 10:0"},
-            {"DCDC off, off reply meanwhile", 11, true, true, {{0x90, 0}}, 'm', "11:0 10:0"},
-            {"DCDC, record already on", 11, false, true, {}, 'a', "10:1"},
-            {"DCDC off, flag box meanwhile", 11, true, true, {{0xB0, 5}}, 'm', "11:0 10:0"},
-            {"PS on", 7, false, false, {}, 'm', "19:100 20:1 18:500 22:1"},
-            {"PS off, off reply meanwhile", 7, true, true, {{0xA2, 0}}, 'm', "19:100 20:0 22:0"},
-            {"NS, record already off", 6, true, false, {}, 'a', "19:100 20:0 22:0"},
-            {"SOA NS on", 13, false, false, {}, 's', "19:100 20:1 18:500 22:1"},
+            {"CW off", 8, true, true, 'm', "10:0"},
+            {"CW on by the other button", 8, false, false, 'a', "10:1"},
+            {"CW, record already off", 8, true, false, 'm', "10:0"},
+            {"Precision CW, record already on", 10, false, true, 'm', "10:1"},
+            {"CW, slot without a click", 8, false, false, 's', "10:1"},
+            {"CW remote off, switch not yet refreshed", 8, false, true, 'r', "10:0"},
+            {"Precision CW all off, record off", 10, false, false, 'o', "10:0"},
+            {"CW remote on", 8, false, false, 'R', "10:1"},
+            {"CW keys", 8, false, false, 'k', "10:1"},
+            {"DCDC off: current down first", 11, true, true, 'm', "11:0 10:0"},
+            {"DCDC, record already on", 11, false, true, 'a', "10:1"},
+            {"DCDC remote off, switch not yet refreshed", 11, false, true, 'r', "11:0 10:0"},
+            {"DCDC all off", 11, true, true, 'o', "11:0 10:0"},
+            {"DCDC keys", 11, true, true, 'k', "11:0 10:0"},
+            {"PS on", 7, false, false, 'm', "19:100 20:1 18:500 22:1"},
+            {"PS remote off, switch not yet refreshed", 7, false, true, 'r', "19:100 20:0 22:0"},
+            {"PS remote on", 7, false, false, 'R', "19:100 20:1 18:500 22:1"},
+            {"NS, record already off", 6, true, false, 'a', "19:100 20:0 22:0"},
+            {"NS all off, record off", 6, false, false, 'o', "19:100 20:0 22:0"},
+            {"SOA NS on", 13, false, false, 's', "19:100 20:1 18:500 22:1"},
+            {"SOA NS keys", 13, true, true, 'k', "19:100 20:0 22:0"},
         };
-        box_closer closer;
         for (const row& r : rows) {
             auto p = ready(r.type, r.shown);
             const bool pulsed = r.type == 6 || r.type == 7 || r.type == 13;
             set(pulsed ? "volt_spin" : "curr_spin", pulsed ? 50 : 5)(*p);
             p->feed({{pulsed ? 0xA2 : 0x90, r.record}});
-            if (!r.during.empty()) // runs in the wait after the first frame
-                QTimer::singleShot(0, [&p, &r] { p->feed(r.during), p->tick(); });
-            closer.hold = true;
             auto* button = p->w<QAbstractButton>(r.via == 'a' ? "start_stop_button_alt" : pulsed ? "ps_ns_on_off_butt" : "cw_on_off_button");
-            r.via == 's' ? p->o->laser_las_on_off_butt_clicked() : button->click();
+            if (r.via == 'o' || r.via == 'r' || r.via == 'R')
+                QVERIFY(p->o->request_output(r.via == 'R', r.via == 'o' ? command_origin::outputs_off : command_origin::remote).ok());
+            else if (r.via == 's')
+                p->o->laser_las_on_off_butt_clicked();
+            else if (r.via != 'k')
+                button->click();
+            if (r.via == 'k') {
+                p->container.show();
+                QVERIFY(QTest::qWaitForWindowActive(&p->container));
+                QTest::mouseClick(button, Qt::LeftButton);
+                for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter})
+                    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &p->container, key);
+            }
             const QString sent = p->sent();
             QVERIFY2(sent == r.frames, qPrintable(QString(r.what) + ": " + sent));
-            QVERIFY2(box_open() == (r.during == replies{{0xB0, 5}}), r.what); // the box held nothing up
-            closer.hold = false;
-            QTRY_VERIFY(!box_open());
             p->tick();
-            QVERIFY2(button->isChecked() != r.shown, r.what);
+            QVERIFY2(button->isChecked() == (r.frames.endsWith(":1")), r.what);
         }
     }
 
@@ -404,10 +422,10 @@ private slots:
             {"the flags come back", true, 240, 280, 0, 0x100, warn, 2},
             {"no input voltage", true, 10, 0, 0, 0x100, warn, 2},
             {"nothing at all", true, 0, 0, 0, 0, clear, 2},
-            {"35 V out", false, 350, 1000, 0, 0x200, warn + "|curr_max_label=12.0 A|curr_spin.max=12", 3, "Output power is close to MAX\n"},
-            {"25 V out: the bound stays", false, 250, 1000, 0, 0, clear + "|curr_max_label=12.0 A|curr_spin.max=12", 3},
+            {"35 V out", false, 350, 1000, 0, 0x200, warn + "|curr_max_label=12.0 A|curr_spin.max=12", 3, "Channel 1 (Seed):\nOutput power is close to MAX\n"},
+            {"30 V out: the full current again", false, 300, 1000, 0, 0, clear + "|curr_max_label=14.0 A|curr_spin.max=14", 3},
             {"driver faults", false, 0, 240, 5, 0, "fail_title=!!!FAILURE!!!|fail_butt.vis=1|err_clr_butt.vis=1|curr_label.red=0", 4,
-             "flag_NO_Load\nflag_Overtemp\n"},
+             "Channel 1 (Seed):\nflag_NO_Load\nflag_Overtemp\n"},
             {"faults and a warning", false, 310, 1000, 5, 0x200, "fail_title=WARNING!|err_clr_butt.vis=1", 4},
         };
         panel p, q;
@@ -429,7 +447,7 @@ private slots:
         }
         p.w<QAbstractButton>("fail_butt")->click();
         QTRY_COMPARE(closer.texts.size(), 5);
-        QCOMPARE(closer.texts.last(), QString("flag_NO_Load\nflag_Overtemp\nOutput power is close to MAX\n"));
+        QCOMPARE(closer.texts.last(), QString("Channel 1 (Seed):\nflag_NO_Load\nflag_Overtemp\nOutput power is close to MAX\n"));
         // The same board reporting CW: no failure display, no box, no clear.
         p.feed({{0xD0, 8}});
         p.tick();

@@ -103,21 +103,24 @@ inline void configure_channels(MainWindow& w, const QList<QPair<int, int>>& slot
     w.form()->pushButton->click();
 }
 
-// Answers the next modal box with `answer` whenever it appears; its title and text go to `texts`.
-inline void answer_next_question(QMessageBox::StandardButton answer, QStringList* texts = nullptr)
+// Answers the next modal box with `answer` whenever it appears, as long as the
+// returned watcher lives (never beyond `texts`); its title and text go to `texts`.
+[[nodiscard]] inline std::unique_ptr<QTimer> answer_next_question(QMessageBox::StandardButton answer,
+                                                                  QStringList* texts = nullptr)
 {
-    auto* poll = new QTimer(qApp); // parent-owned, removes itself once it answered
-    QObject::connect(poll, &QTimer::timeout, [poll, answer, texts] {
+    auto poll = std::make_unique<QTimer>();
+    QTimer* p = poll.get();
+    QObject::connect(p, &QTimer::timeout, [p, answer, texts] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        poll->stop();
-        poll->deleteLater();
+        p->stop();
         if (texts)
             *texts << box->windowTitle() << box->text();
         box->button(answer)->click();
     });
     poll->start(10);
+    return poll;
 }
 
 } // namespace e2e
