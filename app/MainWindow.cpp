@@ -16,6 +16,7 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QEvent>
 #include <QIcon>
@@ -155,7 +156,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
     reconnect_timer.stop();
     // No remote command while the close asks and switches off.
     stop_remote();
-    ask_outputs_off(tr("quit"));
+    if (headless) {
+        // No operator to ask: every board known gets its off sequence.
+        qInfo() << "headless: switching every output off before quitting";
+        switch_outputs_off();
+    } else {
+        ask_outputs_off(tr("quit"));
+    }
     for (const auto& laser : lasers)
         laser->worker->stop_polling();
     save_settings();
@@ -164,6 +171,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (params_window)
         params_window->hide();
     QMainWindow::closeEvent(event);
+    // A window never shown is no last window whose close ends the program.
+    if (headless)
+        QCoreApplication::quit();
 }
 
 void MainWindow::sl_termination_requested()
@@ -181,6 +191,13 @@ void MainWindow::sl_termination_requested()
 
 int MainWindow::ask(QMessageBox& box)
 {
+    if (headless) {
+        const QMessageBox::StandardButton answer = box.button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+        qInfo().noquote() << "headless:" << box.text() << (answer == QMessageBox::Yes ? "Yes" : "OK");
+        log_event_text(int(log_kind::notice), 0, QStringLiteral("headless"),
+                       tr("%1 %2").arg(box.text(), answer == QMessageBox::Yes ? tr("Yes") : tr("OK")));
+        return answer;
+    }
     open_box = &box;
     const int answer = box.exec();
     open_box.clear();

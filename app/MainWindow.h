@@ -72,6 +72,12 @@ public:
     // through the channel list never changes a set-point by accident.
     bool eventFilter(QObject* obj, QEvent* event) override;
 
+    // --headless: nobody to ask. Questions take their safe answer (Yes to
+    // outputs off), the close switches every output off and quits, and
+    // settings.ini is read but never written.
+    void set_headless(bool on) { headless = on; }
+    bool is_headless() const { return headless; }
+
     // --remote PORT: serves SCPI on PORT for this run; settings.ini keeps the operator's choice.
     void start_remote_for_this_run(int port);
     // Acknowledges every alarm; how many there were.
@@ -186,6 +192,7 @@ private:
     void setup_event_log();
     void log_event_text(int kind, int channel, const QString& origin, const QString& text);
     void log_channel_changes();
+    void log_parameter_written(int index, const QString& what);
 
     // alarms and the status strip (main_window_alarms.cpp)
     void setup_alarms();
@@ -259,6 +266,7 @@ private:
     bool threads_stopped = false;
     // From the start of the close on: no reconnection, no late "connected" answer.
     bool closing = false;
+    bool headless = false;
     bool save_failed = false;
     // The box ask() has open, if any.
     QPointer<QMessageBox> open_box;

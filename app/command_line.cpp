@@ -37,6 +37,12 @@ const QCommandLineOption record_opt(
 
 const QCommandLineOption trends_opt(QStringLiteral("trends"), QStringLiteral("Open on the Trends page."));
 
+const QCommandLineOption headless_opt(
+    QStringLiteral("headless"),
+    QStringLiteral("Run without a window (rack PCs, services): polling, recording, the event log, alarms and "
+                   "the remote servers work as usual; no question is asked. SIGTERM or Ctrl+C switches every "
+                   "output off and quits. settings.ini is read, never written. Needs no display."));
+
 // Options QGuiApplication and QApplication take themselves.
 const char* const qt_value_options[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
                                         "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
@@ -59,7 +65,7 @@ command_line::command_line()
         "Qt's own options (-platform, -style, -session, ...) are accepted."));
     // Qt's options come with one dash and a word: -platform offscreen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, remote_opt, record_opt, trends_opt});
+    parser.addOptions({help_opt, version_opt, port_opt, frames_opt, remote_opt, record_opt, trends_opt, headless_opt});
     for (const char* name : qt_value_options) {
         QCommandLineOption opt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         opt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -117,6 +123,7 @@ command_line::action command_line::parse(const QStringList& given)
     }
     report_frames = parser.isSet(frames_opt);
     open_trends = parser.isSet(trends_opt);
+    headless = parser.isSet(headless_opt);
     record_file.clear();
     if (parser.isSet(record_opt)) {
         record_file = parser.value(record_opt);

@@ -30,6 +30,8 @@ public:
     // --record FILE, as an absolute path (ending in '/' when given so: a folder); empty without the option.
     QString record_file;
     bool open_trends = false;
+    // --headless: no window; see MainWindow::set_headless.
+    bool headless = false;
 
 private:
     QCommandLineParser parser;

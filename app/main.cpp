@@ -39,6 +39,9 @@ int main(int argc, char* argv[])
     // the hundreds of queued frames per second that ten polled boards bring.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+    // Headless needs no display; -platform on the command line still wins.
+    if (options.headless && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvane-studio"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
@@ -46,6 +49,7 @@ int main(int argc, char* argv[])
     auto params = std::make_unique<laser_params>();
     auto window = std::make_unique<MainWindow>(nullptr, options.ports);
     window->params_window = params.get();
+    window->set_headless(options.headless);
     if (options.remote_port)
         window->start_remote_for_this_run(options.remote_port);
     if (!options.record_file.isEmpty())
@@ -57,7 +61,8 @@ int main(int argc, char* argv[])
     QObject::connect(&signals_watch, &termination_signals::sig_termination_requested, window.get(),
                      &MainWindow::sl_termination_requested);
 
-    window->show();
+    if (!options.headless)
+        window->show();
     int rc = app.exec();
     if (rc == 0 && window->settings_save_failed())
         rc = 1;

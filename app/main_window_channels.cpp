@@ -132,6 +132,8 @@ void MainWindow::show_laser_conf_dialog_slot(int idx)
             &MainWindow::sl_laser_conf_dialog_is_hided, Qt::UniqueConnection);
     connect(params_window, &laser_params::sig_thread_serial_write, this, &MainWindow::send_operator_frame,
             Qt::UniqueConnection);
+    connect(params_window, &laser_params::sig_parameter_written, this, &MainWindow::log_parameter_written,
+            Qt::UniqueConnection);
     params_window->active = true;
 
     // Its channel is polled for its parameters meanwhile; every other channel

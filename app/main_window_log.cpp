@@ -9,8 +9,10 @@
 #include "main_window_form.h"
 
 #include <QDebug>
+#include <QAction>
 #include <QDockWidget>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QToolButton>
 
 namespace {
@@ -43,6 +45,8 @@ void MainWindow::setup_event_log()
     dock->hide();
     auto* toggle = new QToolButton(ui->widget_21);
     toggle->setObjectName(QStringLiteral("log_button"));
+    dock->toggleViewAction()->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
+    dock->toggleViewAction()->setToolTip(tr("Show or hide the event log (Ctrl+L)"));
     toggle->setDefaultAction(dock->toggleViewAction());
     toggle->setFocusPolicy(Qt::NoFocus);
     ui->widget_21->layout()->addWidget(toggle);
@@ -63,6 +67,12 @@ void MainWindow::log_event_text(int kind, int channel, const QString& origin, co
 {
     if (events)
         events->add(log_kind(kind), channel, origin, text);
+}
+
+void MainWindow::log_parameter_written(int index, const QString& what)
+{
+    if (events)
+        events->add(log_kind::parameter, index + 1, QStringLiteral("parameters window"), tr("written: %1").arg(what));
 }
 
 // Boards found and lost, converter flags: said once per change.

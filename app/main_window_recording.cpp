@@ -4,6 +4,7 @@
 
 #include "channel_reading.h"
 #include "laser_object.h"
+#include "log_event.h"
 #include "main_window_form.h"
 #include "recorder.h"
 
@@ -29,8 +30,14 @@ void MainWindow::setup_recording()
     connect(ui->record_button, &QPushButton::clicked, this, &MainWindow::sl_record_clicked);
     connect(ui->record_interval_combo, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainWindow::sl_record_interval_chosen);
-    connect(recordings.get(), &recorder::sig_started, this, &MainWindow::show_recording_state);
-    connect(recordings.get(), &recorder::sig_stopped, this, &MainWindow::show_recording_state);
+    connect(recordings.get(), &recorder::sig_started, this, [this](const QString& file) {
+        log_event_text(int(log_kind::recording), 0, QStringLiteral("system"), tr("recording started: %1").arg(file));
+        show_recording_state();
+    });
+    connect(recordings.get(), &recorder::sig_stopped, this, [this] {
+        log_event_text(int(log_kind::recording), 0, QStringLiteral("system"), tr("recording stopped"));
+        show_recording_state();
+    });
     connect(recordings.get(), &recorder::sig_failed, this, &MainWindow::show_recording_failure);
     connect(&record_clock_timer, &QTimer::timeout, this, &MainWindow::show_recording_state);
     record_clock_timer.setInterval(1000);
@@ -83,6 +90,7 @@ void MainWindow::show_recording_state()
 
 void MainWindow::show_recording_failure(const QString& message)
 {
+    log_event_text(int(log_kind::recording), 0, QStringLiteral("system"), tr("recording failed: %1").arg(message));
     show_recording_state();
     ui->record_label->setText(tr("Recording stopped"));
     ui->record_label->setToolTip(message);

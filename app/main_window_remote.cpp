@@ -4,6 +4,7 @@
 
 #include "bus_transport.h"
 #include "laser_object.h"
+#include "log_event.h"
 #include "main_window_form.h"
 #include "remote_server.h"
 #include "scpi_executor.h"
@@ -38,7 +39,13 @@ void MainWindow::setup_remote()
     remote_commands = std::make_unique<scpi_executor>(
         std::move(hooks), QStringLiteral("Corvane,Corvane Studio,0," CORVANE_VERSION));
     remote_control = std::make_unique<remote_server>(*remote_commands);
-    connect(remote_control.get(), &remote_server::sig_clients_changed, this, &MainWindow::show_remote_status);
+    connect(remote_control.get(), &remote_server::sig_clients_changed, this, [this](int count) {
+        log_event_text(int(log_kind::remote), 0, QStringLiteral("system"), tr("remote clients: %1").arg(count));
+        show_remote_status();
+    });
+    connect(remote_control.get(), &remote_server::sig_refused, this, [this](const QString& client, const QString& error) {
+        log_event_text(int(log_kind::remote), 0, client, tr("refused: %1").arg(error));
+    });
 
     ui->remote_port_edit->setValidator(new QIntValidator(1, 65535, this));
     connect(ui->remote_checkbox, &QCheckBox::clicked, this, [this](bool on) {

@@ -37,6 +37,9 @@ void MainWindow::restore_mini_usb_mode()
 
 void MainWindow::save_settings()
 {
+    // A rack PC's settings are its administrator's: never rewritten here.
+    if (headless)
+        return;
     stored_settings s;
     s.port_name = saved_port_name;
     s.port_speed = saved_port_speed;

@@ -356,6 +356,7 @@ void laser_object::connect_widgets()
         // The spin box's own line edit (lineEdit() is protected).
         connect(s.spin->findChild<QLineEdit*>(), enter, this, s.send);
     }
+    watch_entry();
 
     using combo_index = void (QComboBox::*)(int);
     connect(freq_combo, static_cast<combo_index>(&QComboBox::activated), this,

@@ -10,9 +10,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -222,6 +224,13 @@ private:
     void load_adopted(QDoubleSpinBox* spin, double value);
     void reload_adopted();
     void forget_adopted(QDoubleSpinBox* spin);
+
+    // entry marks (laser_object_entry.cpp): the fields Enter sends, the value
+    // each last sent or took from the board, and the "not sent" mark.
+    void watch_entry();
+    std::array<QDoubleSpinBox*, 4> entry_spins() const;
+    std::optional<double> sent_value(const QDoubleSpinBox* spin) const;
+    void show_unsent();
 
     // failure display (laser_object_failure.cpp)
     void dcdc_evaluate_warnings();

@@ -33,6 +33,7 @@ void laser_object::view_update()
         view_no_device();
     reload_adopted(); // after the ranges of this tick
     show_freshness();
+    show_unsent();
 
     --refreshing;
 }

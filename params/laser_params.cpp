@@ -15,6 +15,8 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLayout>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 namespace {
@@ -63,6 +65,21 @@ bool carried(Ui::laser_params& ui, const QLabel& caption, double entered, const 
     const auto text = [&r](double v) { return QString::number(v, 'f', r.decimals); };
     ui.set_refused_label->setText(QStringLiteral("%1 not sent: %2 is outside the accepted range %3 to %4.")
                                       .arg(caption.text(), text(entered), text(r.lo), text(r.hi)));
+    ui.set_refused_label->show();
+    return false;
+}
+
+// A lower limit above the upper one (or the reverse) would leave the board
+// no allowed value: refused, with the other limit named.
+bool ordered(Ui::laser_params& ui, const QLabel& caption, double entered, double other, bool is_lower)
+{
+    if (is_lower ? entered <= other : entered >= other)
+        return true;
+    ui.set_refused_label->setText(QStringLiteral("%1 not sent: %2 is %3 the %4 limit %5.")
+                                      .arg(caption.text(), QString::number(entered, 'f', 1),
+                                           is_lower ? QStringLiteral("above") : QStringLiteral("below"),
+                                           is_lower ? QStringLiteral("upper") : QStringLiteral("lower"),
+                                           QString::number(other, 'f', 1)));
     ui.set_refused_label->show();
     return false;
 }
@@ -231,7 +248,7 @@ void laser_params::view_update_timer_slot()
 void laser_params::on_res_set_but_clicked()
 {
     const double entered = ui->res_set_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence(describe(*ui->label_2, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         return has_thermal_commands(w.device_type) && carried(*ui, *ui->label_2, entered, whole_16)
                && with_family_record(w, [&](const auto& m) { m.set_thermistor_r25(truncated(entered), buf, len); });
     });
@@ -240,7 +257,7 @@ void laser_params::on_res_set_but_clicked()
 void laser_params::on_bet_set_but_clicked()
 {
     const double entered = ui->beta_set_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence(describe(*ui->label, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         return has_thermal_commands(w.device_type) && carried(*ui, *ui->label, entered, whole_16)
                && with_family_record(w, [&](const auto& m) { m.set_thermistor_beta(truncated(entered), buf, len); });
     });
@@ -249,7 +266,7 @@ void laser_params::on_bet_set_but_clicked()
 void laser_params::on_mon_set_but_clicked()
 {
     const double entered = ui->mon_set_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence(describe(*ui->label_3, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         const float v = static_cast<float>(entered);
         return has_thermal_commands(w.device_type) && carried(*ui, *ui->label_3, entered, responsivity_16)
                && with_family_record(w, [&](const auto& m) { m.set_monitor_responsivity(v, buf, len); });
@@ -259,19 +276,24 @@ void laser_params::on_mon_set_but_clicked()
 void laser_params::on_cur_max_set_but_clicked()
 {
     const double entered = ui->cur_max_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
-        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_5, entered, current_limit))
+    const bool raising = laser && entered > laser->worker->cw_model.current_max;
+    confirm_raise(raising, *ui->label_5, entered, [this, entered] {
+    send_sequence(describe(*ui->label_5, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_5, entered, current_limit)
+            || !ordered(*ui, *ui->label_5, entered, w.cw_model.current_min, false))
             return false;
         w.cw_model.set_current_max(current_limit_argument(w, entered), buf, len);
         return true;
+    });
     });
 }
 
 void laser_params::on_cur_min_set_but_clicked()
 {
     const double entered = ui->cur_min_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
-        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_6, entered, current_limit))
+    send_sequence(describe(*ui->label_6, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+        if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_6, entered, current_limit)
+            || !ordered(*ui, *ui->label_6, entered, w.cw_model.current_max, true))
             return false;
         w.cw_model.set_current_min(current_limit_argument(w, entered), buf, len);
         return true;
@@ -281,42 +303,70 @@ void laser_params::on_cur_min_set_but_clicked()
 void laser_params::on_vol_max_set_but_clicked()
 {
     const double entered = ui->vol_max_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    double now = 0.0;
+    const bool pulse = laser && with_pulse_record(*laser->worker, [&](const auto& m) { now = m.voltage_max; });
+    confirm_raise(pulse && entered > now, *ui->label_7, entered, [this, entered] {
+    send_sequence(describe(*ui->label_7, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         const float v = static_cast<float>(entered);
+        bool sent = false;
         return is_pulse_type(w.device_type) && carried(*ui, *ui->label_7, entered, voltage_16)
-               && with_pulse_record(w, [&](const auto& m) { m.set_voltage_max(v, buf, len); });
+               && with_pulse_record(w, [&](const auto& m) {
+                      if ((sent = ordered(*ui, *ui->label_7, entered, m.voltage_min, false)))
+                          m.set_voltage_max(v, buf, len);
+                  })
+               && sent;
+    });
     });
 }
 
 void laser_params::on_vol_min_set_but_clicked()
 {
     const double entered = ui->vol_min_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence(describe(*ui->label_8, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         const float v = static_cast<float>(entered);
+        bool sent = false;
         return is_pulse_type(w.device_type) && carried(*ui, *ui->label_8, entered, voltage_16)
-               && with_pulse_record(w, [&](const auto& m) { m.set_voltage_min(v, buf, len); });
+               && with_pulse_record(w, [&](const auto& m) {
+                      if ((sent = ordered(*ui, *ui->label_8, entered, m.voltage_max, true)))
+                          m.set_voltage_min(v, buf, len);
+                  })
+               && sent;
     });
 }
 
 void laser_params::on_temp_max_set_but_clicked()
 {
     const double entered = ui->temp_max_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    double now = 0.0;
+    const bool thermal = laser && with_family_record(*laser->worker, [&](const auto& m) { now = m.temp_max; });
+    confirm_raise(thermal && entered > now, *ui->label_10, entered, [this, entered] {
+    send_sequence(describe(*ui->label_10, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         const int32_t t = w.device_type;
         const float v = temp_limit_argument(w, entered);
+        bool sent = false;
         return has_thermal_commands(t) && carried(*ui, *ui->label_10, entered, temperature_limit_range(t))
-               && with_family_record(w, [&](const auto& m) { m.set_temp_max(v, buf, len); });
+               && with_family_record(w, [&](const auto& m) {
+                      if ((sent = ordered(*ui, *ui->label_10, entered, m.temp_min, false)))
+                          m.set_temp_max(v, buf, len);
+                  })
+               && sent;
+    });
     });
 }
 
 void laser_params::on_temp_min_set_but_clicked()
 {
     const double entered = ui->temp_min_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence(describe(*ui->label_9, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         const int32_t t = w.device_type;
         const float v = temp_limit_argument(w, entered);
+        bool sent = false;
         return has_thermal_commands(t) && carried(*ui, *ui->label_9, entered, temperature_limit_range(t))
-               && with_family_record(w, [&](const auto& m) { m.set_temp_min(v, buf, len); });
+               && with_family_record(w, [&](const auto& m) {
+                      if ((sent = ordered(*ui, *ui->label_9, entered, m.temp_max, true)))
+                          m.set_temp_min(v, buf, len);
+                  })
+               && sent;
     });
 }
 
@@ -324,19 +374,25 @@ void laser_params::on_can_set_but_clicked()
 {
     // The editor's 0..255 is exactly what the command's byte carries.
     const int32_t id = static_cast<int32_t>(ui->can_set_spin->value());
-    send_sequence([id](const laser_worker& w, char* buf, uint32_t* len) {
+    // The board leaves this channel's CAN ID: while it emits, it would emit unwatched.
+    confirm(laser && laser->output_on(),
+            tr("%1 emits. With CAN ID %2 it leaves this channel and is no longer watched here. Write the CAN ID?")
+                .arg(laser ? laser->name : QString()).arg(id),
+            [this, id] {
+    send_sequence(tr("CAN ID %1").arg(id), [id](const laser_worker& w, char* buf, uint32_t* len) {
         // A board that fell silent may be gone or replaced: do not rename it blindly.
         if (w.device_type == driver_type::lost)
             return false;
         w.cw_model.set_can_id(static_cast<int8_t>(id), buf, len);
         return true;
     });
+            });
 }
 
 void laser_params::on_max_tec_curr_set_but_clicked()
 {
     const double entered = ui->max_tec_curr_spin->value();
-    send_sequence([this, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    send_sequence(describe(*ui->label_13, entered), [this, entered](const laser_worker& w, char* buf, uint32_t* len) {
         if (!driver_type::is_cw_family(w.device_type) || !carried(*ui, *ui->label_13, entered, tec_current))
             return false;
         w.cw_model.set_max_tec_current(static_cast<float>(entered), buf, len);
@@ -349,7 +405,11 @@ void laser_params::on_TEC_checkbox_clicked(bool checked)
     // Unchecking writes a limit below the threshold by which fill_editors()
     // recognises a laser with TEC.
     const double entered = ui->max_tec_curr_spin->value();
-    send_sequence([this, checked, entered](const laser_worker& w, char* buf, uint32_t* len) {
+    // Without TEC the board stops cooling the diode: not while it emits, unless asked.
+    confirm(!checked && laser && laser->output_on(),
+            tr("%1 emits. Without TEC the laser is no longer cooled. Untick \"laser with TEC\"?").arg(laser ? laser->name : QString()),
+            [this, checked, entered] {
+    send_sequence(checked ? describe(*ui->label_13, entered) : tr("laser with TEC off"), [this, checked, entered](const laser_worker& w, char* buf, uint32_t* len) {
         if (checked && !carried(*ui, *ui->label_13, entered, tec_current)) {
             ui->TEC_checkbox->setChecked(false); // nothing changed on the board
             return false;
@@ -357,6 +417,7 @@ void laser_params::on_TEC_checkbox_clicked(bool checked)
         w.cw_model.set_max_tec_current(checked ? static_cast<float>(entered) : tec_off_current, buf, len);
         return true;
     });
+            }, [this] { ui->TEC_checkbox->setChecked(true); });
 }
 
 void laser_params::closeEvent(QCloseEvent* event)
@@ -366,7 +427,7 @@ void laser_params::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void laser_params::send_sequence(const frame_encoder& encode)
+void laser_params::send_sequence(const QString& what, const frame_encoder& encode)
 {
     if (!laser || !laser->worker)
         return;
@@ -381,6 +442,7 @@ void laser_params::send_sequence(const frame_encoder& encode)
     uint32_t len = 0;
     if (encode(*worker, buf, &len)) {
         const QByteArray frame(buf, static_cast<int>(len));
+        emit sig_parameter_written(bound->index, what);
         for (int i = 0; i < repeats; ++i) {
             emit sig_thread_serial_write(frame);
             wait_ms(pause_ms);
@@ -489,4 +551,40 @@ void laser_params::remember_shown(const laser_worker& w)
         shown_temp_min = m.temp_min;
         shown_temp_max = m.temp_max;
     });
+}
+
+QString laser_params::describe(const QLabel& caption, double entered)
+{
+    return QStringLiteral("%1 %2").arg(caption.text()).arg(entered);
+}
+
+void laser_params::confirm_raise(bool raising, const QLabel& caption, double entered, const std::function<void()>& go)
+{
+    confirm(raising && laser && laser->output_on(),
+            tr("%1 emits. Raise its protection limit \"%2\" to %3?").arg(laser ? laser->name : QString(), caption.text()).arg(entered),
+            go);
+}
+
+// Not exec(): a close or a termination request while the question is open
+// must not run inside it. The answer comes back through the event loop.
+void laser_params::confirm(bool ask, const QString& question, const std::function<void()>& go,
+                           const std::function<void()>& declined)
+{
+    if (!ask) {
+        go();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Laser emits"), question, QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("emitting_question"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<laser_object> bound = laser;
+    connect(box, &QMessageBox::finished, this, [this, box, bound, go, declined](int) {
+        // Answered for the channel it named, and only for that one.
+        if (box->clickedButton() == box->button(QMessageBox::Yes) && bound == laser)
+            go();
+        else if (declined)
+            declined();
+    });
+    box->open();
 }

@@ -9,6 +9,7 @@
 
 class QCloseEvent;
 class QHideEvent;
+class QLabel;
 class QShowEvent;
 class QTimer;
 class laser_object;
@@ -42,6 +43,8 @@ public:
 signals:
     void sig_laser_conf_dialog_is_hided();
     void sig_thread_serial_write(QByteArray data);
+    // A limit or calibration value went to channel `index` (0..9): "Maximum current, mA 150".
+    void sig_parameter_written(int index, QString what);
 
 public slots:
     void on_write_button_clicked();
@@ -73,7 +76,14 @@ private:
 
     // Pauses the parameter poll, waits 50 ms, sends the frame three times
     // with 50 ms after each, and resumes the poll.
-    void send_sequence(const frame_encoder& encode);
+    void send_sequence(const QString& what, const frame_encoder& encode);
+    static QString describe(const QLabel& caption, double entered);
+    // Runs go() at once, or after Yes to `question` when `ask`; the question
+    // names the bound channel and is answered without a nested event loop.
+    void confirm(bool ask, const QString& question, const std::function<void()>& go,
+                 const std::function<void()>& declined = {});
+    // Raising a protection limit while the channel emits asks first.
+    void confirm_raise(bool raising, const QLabel& caption, double entered, const std::function<void()>& go);
 
     void fit_to_contents();
     void apply_layout(int32_t type);

@@ -208,6 +208,7 @@ bool remote_server::step(client& c)
         ++c.next;
         break;
     case scpi_outcome::failed:
+        emit sig_refused(QStringLiteral("remote client %1").arg(c.id), c.status.errors.newest());
         // The first failure ends the line: nothing after it runs, and no later
         // answer can take the place of the one that is missing.
         c.next = c.line.size();

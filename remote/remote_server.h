@@ -61,6 +61,8 @@ public:
 
 signals:
     void sig_clients_changed(int count);
+    // A command failed: who sent it ("remote client 3") and the error it queued.
+    void sig_refused(QString client, QString error);
 
 private:
     struct client

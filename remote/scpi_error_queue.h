@@ -20,6 +20,8 @@ public:
     QString pop_all();
     void clear() { entries.clear(); }
     int size() const { return int(entries.size()); }
+    // The latest entry as pop() would give it, or "" when empty.
+    QString newest() const { return entries.empty() ? QString() : entries.back(); }
 
     // The standard text of an error code.
     static QString text(int code);

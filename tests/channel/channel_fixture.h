@@ -98,7 +98,8 @@ struct panel
         return prop == "items" ? items.join(',') : QString::number(
             prop == "max" ? spin->maximum() : prop == "min" ? spin->minimum() : prop == "step" ? spin->singleStep()
             : prop == "dec" ? spin->decimals() : prop == "n" ? combo->count() : prop == "chk" ? button->isChecked()
-            : prop == "on" ? x->isEnabled() : prop == "red" ? x->styleSheet().contains("red") : !x->isHidden());
+            : prop == "on" ? x->isEnabled() : prop == "red" ? x->styleSheet().contains("red")
+            : prop == "unsent" ? x->property("unsent").toBool() && !x->styleSheet().isEmpty() : !x->isHidden());
     }
 
     QWidget container;

@@ -281,8 +281,12 @@ private slots:
     {
         struct row { const char* what; int type; action act; QString frames; QString shows = {}; };
         const std::vector<row> rows{
-            {"CW current on Enter", 8, enter("curr_spin", 123.4), "11:1234"},
+            {"CW current on Enter", 8, enter("curr_spin", 123.4), "11:1234", "curr_spin.unsent=0"},
             {"CW arrows only store", 8, [](panel& p) { set("curr_spin", 123.4)(p); p.w<QDoubleSpinBox>("curr_spin")->stepUp(); QTest::keyClick(p.w("curr_spin"), Qt::Key_Enter); }, "11:1235"},
+            // A value not sent is marked until Enter sends it; Esc brings back the one sent.
+            {"CW arrow after Enter: marked", 8, [](panel& p) { enter("curr_spin", 100)(p); p.w<QDoubleSpinBox>("curr_spin")->stepUp(); }, "11:1000", "curr_spin.unsent=1"},
+            {"CW Esc restores the sent value", 8, [](panel& p) { enter("temp_spin", 20)(p); set("temp_spin", 30)(p); QTest::keyClick(p.w("temp_spin"), Qt::Key_Escape); }, "12:200", "temp_spin=20|temp_spin.unsent=0"},
+            {"PS voltage typed: marked until switched on", 7, set("volt_spin", 50), "", "volt_spin.unsent=1"},
             {"CW temperature truncates", 8, enter("temp_spin", 25.3), "12:252"},
             {"CW TEC", 8, call(&laser_object::laser_tec_on_off_butt_clicked), "21:1"},
             {"CW all outputs off", 8, off(command_origin::outputs_off), "10:0"},
@@ -292,9 +296,9 @@ private slots:
             {"DCDC current", 11, enter("curr_spin", 12.3), "11:1230"},
             {"DCDC current to the wire's 0.01 A", 11, enter("curr_spin", 2.47), "11:247"},
             {"DCDC clear errors", 11, [](panel& p) { p.w<QAbstractButton>("err_clr_butt")->click(); }, "29:0"},
-            {"DCDC all outputs off: current down first", 11, off(command_origin::outputs_off), "11:0 10:0", "curr_spin=0"},
+            {"DCDC all outputs off: current down first", 11, off(command_origin::outputs_off), "11:0 10:0", "curr_spin=0|curr_spin.unsent=0"},
             {"DCDC: no TEC", 11, call(&laser_object::laser_tec_on_off_butt_clicked), ""},
-            {"PS voltage", 7, enter("volt_spin", 50), "18:500"},
+            {"PS voltage", 7, enter("volt_spin", 50), "18:500", "volt_spin.unsent=0"},
             {"PS temperature", 7, enter("pulse_temp_spin", 25.3), "12:252"},
             {"PS TEC", 7, call(&laser_object::laser_tec_on_off_butt_clicked), "21:1"},
             {"PS voltage on", 7, call(&laser_object::laser_volt_on_off_butt_clicked), "20:1"},
@@ -336,7 +340,7 @@ private slots:
             {"NS width 9000", 6, [](panel& p) { p->worker->ns_model.pulse_width_set = 9000; p->laser_pulse_width_butt_clicked(); }, "23:65535"},
             {"CW wide limits", 8, [](panel& p) { p.feed({{0xB7, 40000}, {0xB6, -40000}, {0xA5, 100000}}); p.tick(); enter("curr_spin", 1e9)(p); enter("temp_spin", -1e9)(p); }, "11:65535 12:32770"}, // 0x8002: -3276.6 °C
             // A board of another pulsed type: switching on sends the voltage the field shows.
-            {"NS after PS", 7, [](panel& p) { set("volt_spin", 50)(p); p.feed({{0xD0, 6}, {0x98, 500}, {0x99, 100}, {0xA2, 0}}); p.tick(8); p->laser_las_on_off_butt_clicked(); }, "19:100 20:1 18:500 22:1"},
+            {"NS after PS", 7, [](panel& p) { set("volt_spin", 50)(p); p.feed({{0xD0, 6}, {0x98, 500}, {0x99, 100}, {0xA2, 0}}); p.tick(8); p->laser_las_on_off_butt_clicked(); }, "19:100 20:1 18:500 22:1", "volt_spin.unsent=0"},
         };
         for (const row& r : rows) {
             auto p = ready(r.type);

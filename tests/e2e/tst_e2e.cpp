@@ -7,6 +7,7 @@
 #include "event_log.h"
 #include "laser_object.h"
 #include "laser_params.h"
+#include "recorder.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -451,7 +452,21 @@ void tst_e2e::stale_readings_and_lost_outputs()
     QVERIFY(w.channel(5)->laser_tab_button->text().contains("FAULT 0x0004"));
     w.channel(5)->cw_on_off_button->click();
     QTRY_VERIFY(board_is_off(*sim, 6, driver_type::power_dcdc));
+    params.findChild<QAbstractButton*>("res_set_but")->click();
     params.close();
+
+    // The log has the rest of the session: refused remote commands, the parameter write, the recording.
+    w.start_recording();
+    QTRY_VERIFY(!w.recording().file().isEmpty());
+    w.recording().stop();
+    const auto logged = [&w](log_kind kind, const char* text) {
+        const auto events = w.log().recent(200);
+        return std::any_of(events.begin(), events.end(), [&](const log_event& e) { return e.kind == kind && e.text.contains(text); });
+    };
+    QTRY_VERIFY(logged(log_kind::recording, "recording stopped"));
+    QVERIFY(logged(log_kind::recording, "recording started"));
+    QVERIFY(logged(log_kind::parameter, "written: "));
+    QVERIFY(logged(log_kind::remote, "refused: -221"));
 }
 
 void tst_e2e::real_program_data()
@@ -467,6 +482,9 @@ void tst_e2e::real_program_data()
     QTest::newRow("two SIGTERMs while a script sends 250 set commands a line")
         << "remote" << QStringList{"-platform", "offscreen", "--port", "@port", "--remote", "@remote"} << 0
         << "Yes was clicked";
+    QTest::newRow("headless without a display: one SIGTERM, the board off, settings.ini untouched")
+        << "headless" << QStringList{"--headless", "--port", "@port", "--remote", "@remote"} << 0
+        << "headless: switching every output off";
     QTest::newRow("settings.ini cannot be written, SIGTERM")
         << "unwritable" << QStringList{"-platform", "offscreen"} << 1
         << "settings.ini: Filename refers to a directory";
@@ -496,15 +514,18 @@ void tst_e2e::real_program()
                   + "\n[device_conf]\nmini_usb=true\naddr=3\n");
         args.replaceInStrings("@port", dir.relativeFilePath(sim->link_path()));
     }
-    if (setup == "remote") {
+    const bool headless = setup == "headless";
+    QByteArray settings;
+    if (setup == "remote" || headless) {
         // A CW board on the bus, on; the program polls it and serves a script.
         sim = e2e::start_bus(dir.path(), {{driver_type::cw, 3}});
         for (const auto& r : on_registers(driver_type::cw))
             QVERIFY(sim->set_board_register(3, r.first, r.second));
         QFile ini(dir.filePath("settings.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[settings]\navailable=1\n[serial]\nconnection_mode=true\nportname=" + sim->link_path().toUtf8()
-                  + "\n[device_conf]\nchannel_enabled=true\naddr=3\n");
+        settings = "[settings]\navailable=1\n[serial]\nconnection_mode=true\nportname=" + sim->link_path().toUtf8()
+                   + "\n[device_conf]\nchannel_enabled=true\naddr=3\n";
+        ini.write(settings);
         args.replaceInStrings("@port", dir.relativeFilePath(sim->link_path()));
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
@@ -525,9 +546,9 @@ void tst_e2e::real_program()
     studio.start(CORVANE_STUDIO_PATH, args);
     QByteArray out;
     auto seen = [&](const char* text) { return (out += studio.readAll()).contains(text); };
+    const int signal_number = setup == "emitting" ? SIGINT : SIGTERM;
     if (!setup.isEmpty()) {
         // The first signal closes the window, which asks or reports; a second one answers.
-        const int signal_number = setup == "emitting" ? SIGINT : SIGTERM;
         QTRY_VERIFY2_WITH_TIMEOUT(seen("start serial thread"), out.constData(), 10000);
         if (sim) // until the board has told the program that it is on
             QTRY_VERIFY_WITH_TIMEOUT(e2e::codes_to(sim->received_lines(), 3).contains(0x90), 10000);
@@ -543,6 +564,8 @@ void tst_e2e::real_program()
             QTRY_VERIFY_WITH_TIMEOUT(e2e::codes_to(sim->received_lines(), 3).count(0x11) > 750, 10000);
         }
         QVERIFY(::kill(pid_t(studio.processId()), signal_number) == 0);
+    }
+    if (!setup.isEmpty() && !headless) {
         QTRY_VERIFY2_WITH_TIMEOUT(sim || seen("Settings could not be saved"), out.constData(), 10000);
         QTest::qWait(1000);
         QVERIFY2(studio.state() == QProcess::Running, "the first signal did not wait for the question");
@@ -559,6 +582,11 @@ void tst_e2e::real_program()
         // The off frames left before the port closed, and the settings were saved.
         int32_t on = -1;
         QVERIFY(sim->board_register(3, 0x10, on) && on == 0 && off_frames(sim->received_lines(), 3) >= 3);
+        QFile kept(dir.filePath("settings.ini"));
+        if (headless) {
+            QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == settings);
+            return;
+        }
         QSettings ini(dir.filePath("settings.ini"), QSettings::IniFormat);
         QVERIFY(ini.value("serial/portname").toString() == sim->link_path());
         QCOMPARE(ini.value("device_conf/mini_usb").toBool(), setup == "emitting");

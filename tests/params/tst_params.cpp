@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QtTest>
 
 #include <memory>
@@ -80,6 +81,7 @@ private slots:
     void what_the_window_shows();
     void set_buttons();
     void unsent_input_and_late_replies();
+    void limits_kept_in_order_and_asked_while_emitting();
 };
 
 // After the replies and the next refresh, the named widget shows `expected`.
@@ -230,6 +232,69 @@ void tst_params::unsent_input_and_late_replies()
     QCOMPARE(b.shown("temp_max_label"), QStringLiteral("35.0"));
     b.window.show();
     QCOMPARE(b.shown("temp_max_label"), QStringLiteral("40.0"));
+}
+
+// A lower limit above the upper one is refused; while the laser emits, raising
+// a protection limit, unticking the TEC or moving the board to another CAN ID
+// asks first, and only Yes writes. Every write is named for the log.
+void tst_params::limits_kept_in_order_and_asked_while_emitting()
+{
+    // answer: '-' no question expected, 'y' Yes, 'n' No.
+    struct row { int32_t type; bool emits; QString key; double value; char answer; QString sent; };
+    const replies limits = {{0xA5, 1500}, {0xA6, 1000}, {0xB7, 400}, {0xB6, 100}, {0xB3, 20}};
+    const std::vector<row> rows = {
+        {cw, false, "cur_min", 15.1, '-', "refused: above the upper limit 15.0"},
+        {cw, false, "cur_max", 9.9, '-', "refused: below the lower limit 10.0"},
+        {cw, false, "temp_min", 40.5, '-', "refused: above the upper limit 40.0"},
+        {ps, false, "vol_min", 3000, '-', "refused: above the upper limit 150.0"},
+        {ps, false, "vol_max", 4.9, '-', "refused: below the lower limit 100.0"},
+        {cw, false, "cur_max", 20.0, '-', "25:00C8"},
+        {cw, true, "cur_max", 12.0, '-', "25:0078"},
+        {cw, true, "cur_max", 20.0, 'n', ""},
+        {cw, true, "cur_max", 20.0, 'y', "25:00C8"},
+        {cw, true, "temp_max", 45.0, 'y', "37:01C2"},
+        {ps, true, "vol_max", 200.0, 'n', ""},
+        {ps, true, "temp_max", 45.0, 'y', "37:01C2"},
+        {cw, true, "TEC", 1.5, 'n', ""},
+        {cw, true, "TEC", 1.5, 'y', "33:0001"},
+        {cw, true, "can", 7, 'y', "51:07"},
+        {cw, true, "can", 7, 'n', ""},
+    };
+    QStringList faults;
+    for (const row& r : rows) {
+        bench b(r.type, r.type == ps ? replies{{0xA5, 1500}, {0xA6, 1000}, {0xB7, 400}, {0xB6, 100}} : limits);
+        (r.type == ps ? b.worker().ps_model.laser_on : b.worker().cw_model.laser_on) = r.emits;
+        QSignalSpy named(&b.window, &laser_params::sig_parameter_written);
+        const bool tec = r.key == "TEC";
+        const QString tag = QStringLiteral("type %1, %2 %3%4: ").arg(r.type).arg(r.key).arg(r.value).arg(r.emits ? " emitting" : "");
+        if (tec)
+            b.get<QAbstractButton>("TEC_checkbox")->click();
+        else {
+            b.spin(qPrintable(r.key + (r.key == "can" ? "_set_spin" : "_spin")))->setValue(r.value);
+            b.get<QAbstractButton>(qPrintable(r.key + "_set_but"))->click();
+        }
+        auto* box = b.window.findChild<QMessageBox*>("emitting_question");
+        if ((box != nullptr) != (r.answer != '-'))
+            faults << tag + (box ? "asked" : "not asked");
+        if (box) {
+            box->button(r.answer == 'y' ? QMessageBox::Yes : QMessageBox::No)->click();
+            QTRY_VERIFY(!b.window.findChild<QMessageBox*>("emitting_question"));
+        }
+        QString sent;
+        for (const QList<QVariant>& f : b.frames)
+            sent += f.at(0).toByteArray();
+        const bool refused = r.sent.startsWith("refused: ");
+        const QString line = "t0058" + r.sent.section(':', 0, 0) + r.sent.section(':', 1).rightJustified(14, '0') + '\r';
+        if (sent != (refused || r.sent.isEmpty() ? QString() : line.repeated(3)))
+            faults << tag + "sent " + sent;
+        if (refused != (!b.message().isEmpty() && b.message().contains(r.sent.mid(9))))
+            faults << tag + "says " + b.message();
+        if (named.count() != (sent.isEmpty() ? 0 : 1))
+            faults << tag + QStringLiteral("%1 log lines").arg(named.count());
+        if (tec && b.get<QCheckBox>("TEC_checkbox")->isChecked() != sent.isEmpty())
+            faults << tag + "TEC box does not show the board";
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
 }
 
 QTEST_MAIN(tst_params)
