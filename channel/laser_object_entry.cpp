@@ -85,7 +85,9 @@ void laser_object::show_unsent()
 {
     for (QDoubleSpinBox* spin : entry_spins()) {
         const std::optional<double> sent = sent_value(spin);
-        const bool unsent = sent && spin_rounded(spin, *sent) != spin->value();
+        // A board's value taken over but not loaded yet (one field a tick) is not the operator's.
+        const int slot = spin == curr_spin ? sync_slot::current : spin == volt_spin ? sync_slot::voltage : sync_slot::temperature;
+        const bool unsent = sent && setpoint_sync[slot] != sync_state::adopted && spin_rounded(spin, *sent) != spin->value();
         if (unsent == spin->property("unsent").toBool())
             continue;
         spin->setProperty("unsent", unsent);

@@ -265,10 +265,8 @@ void tst_transport::frame_ring()
     QByteArray written;
     frame_pump pump(&owner, [&written](const QByteArray& b) { written += b; });
     pump.open_session();
-    pump.queue("stale\r");
-    for (int k = 0; k < int(tx_frame_queue::capacity); ++k)
-        pump.queue("x");
-    pump.queue("posted\r"); // the ring is full
+    for (size_t k = 0; k <= tx_frame_queue::capacity; ++k)
+        pump.queue(k < tx_frame_queue::capacity ? "stale\r" : "posted\r"); // the last one with the ring full
     pump.open.store(false);
     pump.open_session();
     pump.queue("fresh\r"); // behind the posted line, so the slow way too
