@@ -38,15 +38,15 @@ void MainWindow::add_laser_channel(int can_id, QWidget* panel_widget)
         input->installEventFilter(this);
     laser->alt_but_widget->hide();
 
-    // Polls come from the worker's own thread and wait in the transport's ring for the shared
+    // Polls come from the polling thread and wait in the transport's ring for the shared
     // tick, no event per frame. Operator commands come from the GUI thread and leave at once,
     // each in a write of its own, so that their copies keep the spacing the panel gives them.
     laser_worker* poller = laser->worker;
-    connect(poller, &laser_worker::thread_serial_write, this, [this, poller](const QByteArray& line) {
+    connect(poller, &laser_worker::thread_serial_write, this, [this](const QByteArray& line) {
         bus_transport* transport = active_transport.load();
         if (!transport)
             return; // never connected: a closed port would drop it too
-        if (QThread::currentThread() == poller)
+        if (laser_worker::polls_from_here())
             transport->queue_frame(line);
         else
             transport->write_soon(line);

@@ -9,6 +9,7 @@
 #include "main_window_form.h"
 #include "serial_object.h"
 
+#include <QComboBox>
 #include <QDebug>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,9 +84,21 @@ void MainWindow::on_connection_mode_clicked()
 
 void MainWindow::reconnect_timer_slot()
 {
-    if (connected)
+    if (connected || connection_pending)
         return;
-    refresh_serial_ports();
+    // Waiting costs one look at the remembered port's device node; the list
+    // of all ports is read again only when that port has just come back.
+    const bool present = port_list::may_be_present(saved_port_name);
+    const bool back = ports.came_back(saved_port_name, present);
+    if (!present)
+        return;
+    if (back)
+        refresh_serial_ports();
+    QComboBox* const combo = ui->serial_combo_box;
+    const int index = combo->findData(saved_port_name, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0)
+        return; // a node the system does not offer as a port
+    combo->setCurrentIndex(index);
     connection_attempt();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QCanBus>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -72,4 +73,26 @@ void port_list::fill(QComboBox* combo, const QString& saved_port_name) const
     for (const entry& e : list)
         combo->addItem(e.text, e.port_name);
     combo->setCurrentIndex(combo->findData(saved_port_name, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+bool port_list::may_be_present(const QString& port_name)
+{
+    if (port_name.isEmpty())
+        return false;
+    can_port_name can;
+    if (can_port_name::parse(port_name, can)) {
+        if (can.plugin == QLatin1String("socketcan"))
+            return QFileInfo::exists(QStringLiteral("/sys/class/net/") + can.interface_name);
+        return true;
+    }
+    // A system name (ttyUSB0) lives in /dev; a path (--port) is taken as it is.
+    return QFileInfo::exists(port_name.contains(QLatin1Char('/')) ? port_name : QStringLiteral("/dev/") + port_name);
+}
+
+bool port_list::came_back(const QString& port_name, bool present)
+{
+    const bool back = present && (port_name != watched_port || !watched_present);
+    watched_port = port_name;
+    watched_present = present;
+    return back;
 }

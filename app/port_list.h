@@ -31,8 +31,20 @@ public:
 
     const QStringList& virtual_ports() const { return extra; }
 
+    // Whether the port may be there, without asking for the list of all
+    // ports (which takes milliseconds): a serial port's device node, a
+    // SocketCAN interface in the kernel's list. Interfaces of other plugins
+    // cannot be looked at so cheaply; they count as present.
+    static bool may_be_present(const QString& port_name);
+
+    // For auto connection: records whether port_name is there now; true
+    // when it has just appeared (or is looked at for the first time).
+    bool came_back(const QString& port_name, bool present);
+
 private:
     QStringList extra;
     // CAN plugins that could not list their interfaces (driver library missing).
     mutable QStringList unlisted_plugins;
+    QString watched_port;
+    bool watched_present = false;
 };

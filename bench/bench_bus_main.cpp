@@ -36,12 +36,16 @@ int main(int argc, char* argv[])
     const QCommandLineOption boards_opt("boards", "Number of CW boards, CAN IDs 1..N (default 10).", "n", "10");
     const QCommandLineOption serve_opt("serve-ms", "Answer for this long, then go silent (default 60000).",
                                        "ms", "60000");
-    parser.addOptions({link_opt, boards_opt, serve_opt});
+    const QCommandLineOption delay_opt("reply-delay-ms",
+                                       "Each reply in a write of its own, this long after its request, "
+                                       "as a USB adapter answers (default 0: at once).", "ms", "0");
+    parser.addOptions({link_opt, boards_opt, serve_opt, delay_opt});
     parser.process(app);
 
     bus_simulator sim;
     sim.config.link_path = parser.value(link_opt);
     sim.config.record_lines = false;
+    sim.config.reply_delay_ms = parser.value(delay_opt).toInt();
     const int boards = parser.value(boards_opt).toInt();
     for (int id = 1; id <= boards; ++id)
         sim.add_board(sim_board::type_cw, id);

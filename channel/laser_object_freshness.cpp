@@ -62,6 +62,11 @@ void laser_object::link_changed(bool up, bool lost)
         raise_alarm(QStringLiteral("adapter lost"));
     if (!up)
         was_answering = false; // said already, or not lost
+    // A new connection starts without answers: the board is not asked before
+    // the start delay has run, and a reply of the last connection must not
+    // make it look answering meanwhile, nor lost when that reply ages.
+    if (up && !link_up)
+        last_reply.invalidate();
     link_up = up;
 }
 

@@ -1,19 +1,14 @@
 #include "laser_worker.h"
 
 #include "driver_type.h"
-#include "pace_clock.h"
 
 #include <array>
 
 namespace {
 
-constexpr int normal_pace_ms = 15;
-constexpr int mini_usb_pace_ms = 50;
-constexpr int pass_rest_ms = 300;
-// A wait on the pace grid ends at the first grid instant at least this much
-// short of the wait after now: a thread woken a little late for its instant
-// keeps its place on the grid instead of losing one pace.
-constexpr std::chrono::microseconds grid_slack{2000};
+constexpr std::chrono::milliseconds normal_pace{15};
+constexpr std::chrono::milliseconds mini_usb_pace{50};
+constexpr std::chrono::milliseconds pass_rest{300};
 
 // One step of a poll sequence: a get request, or a byte set command sent
 // with the value 1 (the TEC kept on by every monitoring pass).
@@ -84,10 +79,28 @@ const std::array<poll_step<dcdc>, 6> dcdc_monitor_sequence{{
     get(&dcdc::get_fault_flags), get(&dcdc::get_output_voltage), get(&dcdc::get_input_voltage),
 }};
 
+template <typename Model, std::size_t N>
+QByteArray encode_step(const Model& model, const std::array<poll_step<Model>, N>& sequence, int index)
+{
+    char buf[32];
+    uint32_t len = 0;
+    const poll_step<Model>& step = sequence[std::size_t(index)];
+    if (step.get)
+        (model.*step.get)(buf, &len);
+    else
+        (model.*step.set_one)(1, buf, &len);
+    return QByteArray(buf, int(len));
+}
+
 } // namespace
 
 laser_worker::laser_worker(QObject* parent, int start_delay_ms)
-    : QThread(parent), start_delay_ms(start_delay_ms)
+    : laser_worker(poll_scheduler::shared(), parent, start_delay_ms)
+{
+}
+
+laser_worker::laser_worker(std::shared_ptr<poll_scheduler> scheduler, QObject* parent, int start_delay_ms)
+    : QObject(parent), scheduler(std::move(scheduler)), start_delay_ms(start_delay_ms)
 {
 }
 
@@ -96,27 +109,22 @@ laser_worker::~laser_worker()
     stop_and_wait();
 }
 
+bool laser_worker::polls_from_here()
+{
+    return poll_scheduler::in_scheduler_thread();
+}
+
+std::chrono::milliseconds laser_worker::pace() const
+{
+    return mini_usb_mode.load() ? mini_usb_pace : normal_pace;
+}
+
 void laser_worker::start_polling()
 {
-    running.store(true);
-    for (;;) {
-        if (!isRunning()) {
-            exit_state.store(looping);
-            abort_requested.store(false);
-            while (wake.tryAcquire()) {
-            }
-            start(QThread::InheritPriority);
-            return;
-        }
-        const int phase = exit_state.load();
-        if (phase == looping)
-            return; // the loop will see running at the top of its next pass
-        if (phase == leaving) {
-            wait(); // it has decided to end; let it, then start afresh
-            continue;
-        }
-        yieldCurrentThread(); // deciding: settles within a few instructions
-    }
+    // Under the scheduler's lock: a pass either sees running set at its top
+    // or has left the schedule already, and then this joins it afresh.
+    scheduler->locked([this] { running.store(true); });
+    scheduler->join(this, std::chrono::milliseconds(start_delay_ms), pace());
 }
 
 void laser_worker::stop_polling()
@@ -127,121 +135,145 @@ void laser_worker::stop_polling()
 void laser_worker::stop_and_wait()
 {
     running.store(false);
-    abort_requested.store(true);
-    wake.release();
-    wait();
-    abort_requested.store(false);
-    while (wake.tryAcquire()) {
-    }
+    scheduler->leave(this);
 }
 
-bool laser_worker::sleep_ms(int ms)
+bool laser_worker::is_polling() const
 {
-    if (abort_requested.load())
-        return false;
-    wake.tryAcquire(1, ms);
-    return !abort_requested.load();
+    return scheduler->contains(const_cast<laser_worker*>(this));
 }
 
-bool laser_worker::sleep_on_grid(int ms, int pace_ms, std::chrono::microseconds slack)
+void laser_worker::restart()
 {
-    using namespace std::chrono;
-    const auto now = pace_clock::clock::now();
-    const auto until = pace_clock::next_slot(now + milliseconds(ms) - slack, milliseconds(pace_ms));
-    // The wait has whole milliseconds. Between frames it ends up to one early,
-    // which still makes the instant's tick of the serial thread; ending late
-    // would risk missing it. A wait without slack (the start delay) is never short.
-    const auto wait = slack.count() > 0 ? floor<milliseconds>(until - now) : ceil<milliseconds>(until - now);
-    return sleep_ms(int(wait.count()));
+    phase = pass_phase::top;
 }
 
-bool laser_worker::keep_looping()
+void laser_worker::deliver(const QByteArray& frame)
 {
-    // Announce the decision before reading running, so that start_polling
-    // either sees this pass go on or waits for a thread that really ends.
-    exit_state.store(deciding);
-    if (running.load() && !abort_requested.load()) {
-        exit_state.store(looping);
-        return true;
-    }
-    exit_state.store(leaving);
-    return false;
+    emit thread_serial_write(frame);
 }
 
-template <typename Encode>
-bool laser_worker::send_query(int pace_ms, Encode&& encode)
+QByteArray laser_worker::identification_frame(bool type_query) const
 {
     char buf[32];
     uint32_t len = 0;
-    encode(buf, &len);
-    emit thread_serial_write(QByteArray(buf, static_cast<int>(len)));
-    return sleep_on_grid(pace_ms, pace_ms, grid_slack);
+    if (type_query)
+        cw_model.get_device_type(buf, &len);
+    else
+        cw_model.get_can_id(buf, &len);
+    return QByteArray(buf, int(len));
 }
 
-namespace {
-
-template <typename Model, typename Sequence, typename Send>
-bool send_sequence(const Model& model, const Sequence& sequence, Send&& send)
-{
-    for (const auto& step : sequence) {
-        const bool go_on = send([&](char* buf, uint32_t* len) {
-            if (step.get)
-                (model.*step.get)(buf, len);
-            else
-                (model.*step.set_one)(1, buf, len);
-        });
-        if (!go_on)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool laser_worker::send_identification(int pace_ms)
-{
-    return send_query(pace_ms, [this](char* b, uint32_t* l) { cw_model.get_device_type(b, l); })
-        && send_query(pace_ms, [this](char* b, uint32_t* l) { cw_model.get_can_id(b, l); });
-}
-
-bool laser_worker::send_type_sequence(int pace_ms)
+laser_worker::poll_sequence laser_worker::choose_sequence() const
 {
     const bool params = param_reading.load();
     const bool monitor = poll_enabled.load();
     if (!params && !monitor)
-        return true;
+        return poll_sequence::none;
     const int32_t type = device_type.load();
-    auto send = [this, pace_ms](auto&& encode) { return send_query(pace_ms, encode); };
-
     if (driver_type::is_cw_family(type))
-        return params ? send_sequence(cw_model, cw_param_sequence, send)
-                      : send_sequence(cw_model, cw_monitor_sequence, send);
+        return params ? poll_sequence::cw_params : poll_sequence::cw_monitor;
     if (type == driver_type::ps)
-        return params ? send_sequence<pulse>(ps_model, pulse_param_sequence, send)
-                      : send_sequence<pulse>(ps_model, ps_monitor_sequence, send);
+        return params ? poll_sequence::ps_params : poll_sequence::ps_monitor;
     if (driver_type::is_ns_family(type))
-        return params ? send_sequence<pulse>(ns_model, pulse_param_sequence, send)
-                      : send_sequence(ns_model, ns_monitor_sequence, send);
+        return params ? poll_sequence::ns_params : poll_sequence::ns_monitor;
     if (type == driver_type::power_dcdc && !params)
-        return send_sequence(dcdc_model, dcdc_monitor_sequence, send);
-    return true; // no sequence for this type and mode
+        return poll_sequence::dcdc_monitor;
+    return poll_sequence::none; // no sequence for this type and mode
 }
 
-void laser_worker::run()
+int laser_worker::sequence_length(poll_sequence s)
 {
-    const int first_pace = mini_usb_mode.load() ? mini_usb_pace_ms : normal_pace_ms;
-    if (!sleep_on_grid(start_delay_ms, first_pace, std::chrono::microseconds{0})) {
-        exit_state.store(leaving);
-        return;
+    switch (s) {
+    case poll_sequence::cw_params: return int(cw_param_sequence.size());
+    case poll_sequence::cw_monitor: return int(cw_monitor_sequence.size());
+    case poll_sequence::ps_params:
+    case poll_sequence::ns_params: return int(pulse_param_sequence.size());
+    case poll_sequence::ps_monitor: return int(ps_monitor_sequence.size());
+    case poll_sequence::ns_monitor: return int(ns_monitor_sequence.size());
+    case poll_sequence::dcdc_monitor: return int(dcdc_monitor_sequence.size());
+    case poll_sequence::none: break;
     }
-    while (keep_looping()) {
-        const int pace = mini_usb_mode.load() ? mini_usb_pace_ms : normal_pace_ms;
-        if (poll_enabled.load() || param_reading.load()) {
-            if (!send_identification(pace))
-                break;
+    return 0;
+}
+
+QByteArray laser_worker::sequence_frame(poll_sequence s, int index) const
+{
+    switch (s) {
+    case poll_sequence::cw_params: return encode_step(cw_model, cw_param_sequence, index);
+    case poll_sequence::cw_monitor: return encode_step(cw_model, cw_monitor_sequence, index);
+    case poll_sequence::ps_params: return encode_step<pulse>(ps_model, pulse_param_sequence, index);
+    case poll_sequence::ps_monitor: return encode_step<pulse>(ps_model, ps_monitor_sequence, index);
+    case poll_sequence::ns_params: return encode_step<pulse>(ns_model, pulse_param_sequence, index);
+    case poll_sequence::ns_monitor: return encode_step(ns_model, ns_monitor_sequence, index);
+    case poll_sequence::dcdc_monitor: return encode_step(dcdc_model, dcdc_monitor_sequence, index);
+    case poll_sequence::none: break;
+    }
+    return QByteArray();
+}
+
+poll_client::step laser_worker::poll_step()
+{
+    // One pass: the two identification frames when a flag is set, then the
+    // sequence of the type and mode, one frame per pace; after the last one
+    // a pace and the rest. The flags and the type are read where a pass of
+    // its own thread used to read them.
+    step s;
+    switch (phase) {
+    case pass_phase::top:
+        if (!running.load()) {
+            s.leave = true;
+            return s;
         }
-        if (!send_type_sequence(pace) || !sleep_on_grid(pass_rest_ms, pace, grid_slack))
-            break;
+        pass_pace = pace();
+        s.pace = pass_pace;
+        if (poll_enabled.load() || param_reading.load()) {
+            s.frame = identification_frame(true);
+            s.next = pass_pace;
+            phase = pass_phase::can_id;
+            return s;
+        }
+        return begin_sequence();
+    case pass_phase::can_id:
+        s.frame = identification_frame(false);
+        s.pace = pass_pace;
+        s.next = pass_pace;
+        phase = pass_phase::sequence_start;
+        return s;
+    case pass_phase::sequence_start:
+        return begin_sequence();
+    case pass_phase::sequence:
+        return sequence_step();
     }
-    exit_state.store(leaving);
+    return s;
+}
+
+poll_client::step laser_worker::begin_sequence()
+{
+    sequence = choose_sequence();
+    sequence_index = 0;
+    if (sequence_length(sequence) == 0) {
+        step s;
+        s.pace = pass_pace;
+        s.next = pass_rest;
+        phase = pass_phase::top;
+        return s;
+    }
+    return sequence_step();
+}
+
+poll_client::step laser_worker::sequence_step()
+{
+    step s;
+    s.pace = pass_pace;
+    s.frame = sequence_frame(sequence, sequence_index);
+    ++sequence_index;
+    if (sequence_index < sequence_length(sequence)) {
+        s.next = pass_pace;
+        phase = pass_phase::sequence;
+    } else {
+        s.next = pass_pace + pass_rest;
+        phase = pass_phase::top;
+    }
+    return s;
 }

@@ -24,6 +24,9 @@ struct sim_config
     int settle_ms = 2000;       // readings reach their set-points within this time
     bool timestamps = false;    // adapter appends a 4-digit timestamp to each frame line
     bool record_lines = true;   // keep every received line for inspection
+    // 0: replies go out at once. Otherwise each reply leaves in a write of
+    // its own this long after its request, as a USB adapter hands them on.
+    int reply_delay_ms = 0;
     QList<sim_board_setup> boards;
 
     // Parses "TYPE:CANID[:key=value,...]" (keys out, in, faults for a Power

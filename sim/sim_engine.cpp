@@ -1,5 +1,7 @@
 #include "sim_engine.h"
 
+#include <algorithm>
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -56,8 +58,11 @@ void append_hex(QByteArray& text, uint32_t value, int digits)
 } // namespace
 
 sim_engine::sim_engine(const sim_config& conf, QObject* parent)
-    : QObject(parent), config(conf), replug_timer(this)
+    : QObject(parent), config(conf), replug_timer(this), reply_timer(this)
 {
+    reply_timer.setSingleShot(true);
+    reply_timer.setTimerType(Qt::PreciseTimer);
+    connect(&reply_timer, &QTimer::timeout, this, &sim_engine::send_due_replies);
     for (const sim_board_setup& setup : config.boards) {
         board_slot slot{sim_board(setup.type_code, setup.can_id), false};
         slot.board.set_settle_ms(config.settle_ms);
@@ -219,7 +224,13 @@ void sim_engine::route_frame(uint32_t frame_id, const uint8_t data[8])
             continue;
         uint8_t reply[8];
         if (slot.board.handle(data, now, reply)) {
-            send(reply_line(slot.board.can_id(), reply));
+            if (config.reply_delay_ms > 0) {
+                delayed_replies.append({now + config.reply_delay_ms, reply_line(slot.board.can_id(), reply)});
+                if (!reply_timer.isActive())
+                    reply_timer.start(config.reply_delay_ms);
+            } else {
+                send(reply_line(slot.board.can_id(), reply));
+            }
             ++replies_sent;
         }
     }
@@ -318,4 +329,13 @@ int sim_engine::send_reply_burst(int can_id, int count)
     replies_sent += quint64(sent);
     send(burst);
     return sent;
+}
+
+void sim_engine::send_due_replies()
+{
+    const qint64 now = clock.elapsed();
+    while (!delayed_replies.isEmpty() && delayed_replies.first().first <= now)
+        send(delayed_replies.takeFirst().second); // one write each
+    if (!delayed_replies.isEmpty())
+        reply_timer.start(int(std::max<qint64>(0, delayed_replies.first().first - now)));
 }

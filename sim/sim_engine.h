@@ -78,6 +78,7 @@ private:
     void send(const QByteArray& bytes);
     void flush_out();
     void drop_notifiers();
+    void send_due_replies();
 
     sim_config config;
     std::vector<board_slot> boards;
@@ -85,6 +86,8 @@ private:
     std::unique_ptr<QSocketNotifier> read_notifier;
     std::unique_ptr<QSocketNotifier> write_notifier;
     QTimer replug_timer;
+    QTimer reply_timer;
+    QList<QPair<qint64, QByteArray>> delayed_replies; // due time on clock, line
     QByteArray rx;
     QByteArray out;
     QList<QByteArray> recorded;

@@ -3,6 +3,8 @@
 #include "bus_simulator.h"
 #include "sim_board.h"
 #include "sim_can_bridge.h"
+#include "virtual_bus_relay.h"
+#include "can_port_name.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -183,6 +185,23 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::unique_ptr<sim_can_bridge> bridge;
+    // On the virtual bus the simulator hosts it with its own relay (when no
+    // other process does yet), so that a faulty client cannot bring it down.
+    std::unique_ptr<virtual_bus_relay> relay;
+    can_port_name bus_port;
+    if (can_port_name::parse(bus, bus_port) && bus_port.plugin == QLatin1String("virtualcan")) {
+        const quint16 port = virtual_bus_relay::port_of(bus_port.interface_name);
+        relay = std::make_unique<virtual_bus_relay>();
+        if (port == 0 || !relay->listen(port))
+            relay.reset();
+        else
+            QObject::connect(relay.get(), &virtual_bus_relay::sig_malformed, &app, [&err](quint64 total) {
+                if (total <= 10 || total % 1000 == 0) {
+                    err << "corvane-sim: malformed frame from a bus client ignored (" << total << " so far)\n";
+                    err.flush();
+                }
+            });
+    }
     if (!bus.isEmpty()) {
         bridge = std::make_unique<sim_can_bridge>(sim.link_path(), bus);
         if (!bridge->start())
@@ -248,6 +267,9 @@ int main(int argc, char* argv[])
 
     const int rc = app.exec();
     bridge.reset();
+    if (relay && relay->malformed.load() > 0)
+        err << "corvane-sim: malformed frames from bus clients ignored: " << relay->malformed.load() << "\n";
+    relay.reset();
     sim.stop();
     control_notifier.reset();
     if (control_fd >= 0) {

@@ -78,18 +78,17 @@ void can_bus_object::sl_connect_serial()
             return;
         }
     }
-    QString error;
-    device.reset(QCanBus::instance()->createDevice(name.plugin, name.interface_name, &error));
-    if (!device) {
-        fail(error);
+    // Auto connection retries every few hundred milliseconds, and some
+    // plugins leak with every device made (PassThru about 33 kB): a refusal
+    // at creation is remembered, a device that failed to connect is tried again.
+    if (port_name == refused_name) {
+        fail(refused_why);
         return;
     }
-    // SocketCAN takes the bit rate from the system, the virtual bus has none.
-    if (name.plugin != QLatin1String("socketcan") && name.plugin != QLatin1String("virtualcan"))
-        device->setConfigurationParameter(QCanBusDevice::BitRateKey, bit_rate);
-    if (name.plugin == QLatin1String("socketcan")) // bus off and the like arrive as error frames
-        device->setConfigurationParameter(QCanBusDevice::ErrorFilterKey,
-                                          QVariant::fromValue(QCanBusFrame::FrameErrors(QCanBusFrame::AnyError)));
+    if (spare && spare_name == port_name)
+        device = std::move(spare);
+    else if (!create_device(name))
+        return;
     connect(device.get(), &QCanBusDevice::stateChanged, this, &can_bus_object::on_state_changed);
     connect(device.get(), &QCanBusDevice::errorOccurred, this, &can_bus_object::on_error);
     connect(device.get(), &QCanBusDevice::framesReceived, this, &can_bus_object::on_frames_received);
@@ -106,13 +105,42 @@ void can_bus_object::sl_connect_serial()
         on_state_changed(QCanBusDevice::ConnectedState);
 }
 
+bool can_bus_object::create_device(const can_port_name& name)
+{
+    spare.reset();
+    QString error;
+    device.reset(QCanBus::instance()->createDevice(name.plugin, name.interface_name, &error));
+    if (!device) {
+        fail(error);
+        return false;
+    }
+    // A plugin may hand out a device that already carries its refusal (the
+    // virtual bus for an interface it does not have) and would still connect
+    // it somewhere else.
+    if (device->error() != QCanBusDevice::NoError) {
+        refused_name = port_name;
+        refused_why = device->errorString();
+        fail(refused_why);
+        return false;
+    }
+    // SocketCAN takes the bit rate from the system, the virtual bus has none.
+    if (name.plugin != QLatin1String("socketcan") && name.plugin != QLatin1String("virtualcan"))
+        device->setConfigurationParameter(QCanBusDevice::BitRateKey, bit_rate);
+    if (name.plugin == QLatin1String("socketcan")) // bus off and the like arrive as error frames
+        device->setConfigurationParameter(QCanBusDevice::ErrorFilterKey,
+                                          QVariant::fromValue(QCanBusFrame::FrameErrors(QCanBusFrame::AnyError)));
+    return true;
+}
+
 void can_bus_object::on_state_changed(QCanBusDevice::CanBusDeviceState state)
 {
     if (state == QCanBusDevice::ConnectedState && connecting) {
         connecting = false;
         connect_timer.stop();
         ignored_at_open = ignored_frames.load();
-        pump.open.store(true);
+        pump.open_session();
+        last_failure.clear();
+        write_failing = false;
         qDebug() << "CAN interface is opened SUCCESSFULLY";
         emit sig_connected();
     } else if (state == QCanBusDevice::UnconnectedState && (connecting || pump.open.load())) {
@@ -125,6 +153,8 @@ void can_bus_object::on_error(QCanBusDevice::CanBusError error)
 {
     if (!device)
         return;
+    if (error == QCanBusDevice::WriteError)
+        return; // write_lines says it
     const QString text = device->errorString();
     if (error == QCanBusDevice::ConnectionError || error == QCanBusDevice::ReadError
         || device->state() == QCanBusDevice::UnconnectedState) {
@@ -158,8 +188,13 @@ void can_bus_object::on_frames_received()
 
 void can_bus_object::fail(const QString& why)
 {
-    qDebug().noquote() << "CAN interface ERROR:" << why;
-    emit sig_error(why);
+    // Auto connection retries a refused interface every few hundred
+    // milliseconds: say why once, and again only when the reason changes.
+    if (why != last_failure) {
+        qDebug().noquote() << "CAN interface ERROR:" << why;
+        emit sig_error(why);
+        last_failure = why;
+    }
     close_device();
     emit sig_disconnected();
 }
@@ -178,6 +213,14 @@ void can_bus_object::close_device()
     device->disconnect(this);
     if (device->state() != QCanBusDevice::UnconnectedState)
         device->disconnectDevice();
+    if (!was_open && !shutting_down) {
+        // Never connected: the next attempt at the same port tries it again.
+        if (spare)
+            spare.release()->deleteLater();
+        spare = std::move(device);
+        spare_name = port_name;
+        return;
+    }
     device.release()->deleteLater();
 }
 
@@ -204,6 +247,8 @@ void can_bus_object::sl_disconnect_serial()
 
 void can_bus_object::sl_shutdown()
 {
+    shutting_down = true;
+    spare.reset();
     if (pump.open.load() && pump.write_queued())
         let_frames_leave();
     close_device();
@@ -223,8 +268,13 @@ void can_bus_object::write_lines(const QByteArray& data)
         const char* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
         const char* const line_end = cr ? cr + 1 : end;
         QCanBusFrame frame;
-        if (line_to_frame(p, int(line_end - p), frame) && !device->writeFrame(frame))
-            qDebug().noquote() << "CAN write FAILED:" << device->errorString();
+        if (line_to_frame(p, int(line_end - p), frame)) {
+            // A refused write is said once, until one goes through again.
+            const bool written = device->writeFrame(frame);
+            if (!written && !write_failing)
+                qDebug().noquote() << "CAN write FAILED:" << device->errorString();
+            write_failing = !written;
+        }
         p = line_end;
     }
 }

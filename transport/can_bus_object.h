@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bus_transport.h"
+#include "can_port_name.h"
 #include "frame_pump.h"
 
 #include <QCanBusDevice>
@@ -50,11 +51,23 @@ private:
     // Gives the device a moment to hand written frames to the system.
     void let_frames_leave();
     void write_lines(const QByteArray& data);
+    // Makes the device for the port; false (and reported) when refused.
+    bool create_device(const can_port_name& name);
 
     QString port_name;
     std::unique_ptr<QCanBusDevice> device;
     bool connecting = false;
     QTimer connect_timer;
     quint64 ignored_at_open = 0;
+    QString last_failure; // reported already; cleared by a connection
+    // A device that failed to connect, kept for the next attempt at its port.
+    std::unique_ptr<QCanBusDevice> spare;
+    QString spare_name;
+    // The port whose plugin refused it at creation, and its words.
+    QString refused_name;
+    QString refused_why;
+    bool shutting_down = false;
+    bool write_failing = false; // the last write was refused, and said so
+
     frame_pump pump; // its open flag: the interface takes frames
 };

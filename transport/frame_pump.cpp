@@ -41,13 +41,21 @@ void frame_pump::queue(const QByteArray& line)
     // The ring is full (the transport thread is held up) or the line is too
     // long for a slot: the queued route, behind what the ring holds.
     overflow_pending.fetch_add(1);
-    QMetaObject::invokeMethod(this, [this, line] {
-        if (open.load()) {
+    const unsigned queued_in = session.load();
+    QMetaObject::invokeMethod(this, [this, line, queued_in] {
+        if (open.load() && session.load() == queued_in) {
             write_queued();
             write(line);
         }
         overflow_pending.fetch_sub(1);
     }, Qt::QueuedConnection);
+}
+
+void frame_pump::open_session()
+{
+    discard_queued();
+    session.fetch_add(1);
+    open.store(true);
 }
 
 bool frame_pump::write_queued()
@@ -93,6 +101,8 @@ void frame_pump::post_received()
 
 void frame_pump::sl_tick()
 {
+    if (on_tick)
+        on_tick();
     if (!open.load()) {
         // Lost between the queueing and this tick: nothing leaves without a device.
         asleep.store(true);

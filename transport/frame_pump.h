@@ -34,6 +34,10 @@ public:
     // The channels pace at 50 ms in mini USB mode, else at 15 ms.
     std::atomic<bool> slow_pace{false};
 
+    // Transport thread: the device takes lines from now on. Whatever a
+    // producer slipped into the ring while the last connection was closing
+    // belongs to that connection and is dropped.
+    void open_session();
     // Any thread: one frame line for the next tick. One thread's lines leave
     // in the order queued; none is dropped while open.
     void queue(const QByteArray& line);
@@ -46,6 +50,10 @@ public:
     // them on; otherwise they go at once.
     void add_received(const serial_message_struct& sm) { rx_batch.append(sm); }
     void end_of_read();
+    // The ticks are running: a transport may leave its reading to them.
+    bool ticking() const { return timer.isActive(); }
+    // Transport thread: called at the start of every tick.
+    std::function<void()> on_tick;
 
 signals:
     void sig_received(serial_message_batch frames);
@@ -70,4 +78,6 @@ private:
     std::atomic<bool> asleep{true};
     // Lines sent the slow way (ring full) and not yet written: later lines follow them.
     std::atomic<int> overflow_pending{0};
+    // Counts the connections: a line sent the slow way leaves only on its own.
+    std::atomic<unsigned> session{0};
 };

@@ -22,6 +22,10 @@ serial_object::serial_object(QObject* parent)
     qRegisterMetaType<serial_message_struct>("serial_message_struct");
     qRegisterMetaType<serial_message_batch>("serial_message_batch");
     connect(&pump, &frame_pump::sig_received, this, &serial_object::sig_serial_rx_can_batch);
+    pump.on_tick = [this] {
+        if (read_notifier)
+            read_notifier->setEnabled(true); // what came since the last tick is read in this wake-up
+    };
     qRegisterMetaType<serial_conf_struct>("serial_conf_struct");
     qRegisterMetaType<QSerialPort::SerialPortError>("QSerialPort::SerialPortError");
 }
@@ -63,8 +67,9 @@ void serial_object::sl_connect_serial()
     port.flush();
     port.clear(QSerialPort::AllDirections);
     rx_buffer.clear();
+    find_read_notifier();
     pump.slow_pace.store(mini_usb_mode.load());
-    pump.open.store(true);
+    pump.open_session();
 
     if (!write_route_made) {
         connect(this, &serial_object::sig_write_to_port, this, &serial_object::sl_write_to_port);
@@ -179,4 +184,18 @@ void serial_object::sl_read_from_port()
         return;
     cut_rx_lines(rx_buffer, [this](const serial_message_struct& sm) { pump.add_received(sm); });
     pump.end_of_read();
+    // readAll() switched the notifier on; the next tick reads what follows.
+    if (read_notifier && pump.ticking())
+        read_notifier->setEnabled(false);
+}
+
+void serial_object::find_read_notifier()
+{
+    // The port's own notifier for its descriptor: a child of the port on Unix.
+    read_notifier.clear();
+    const QList<QSocketNotifier*> notifiers = port.findChildren<QSocketNotifier*>();
+    for (QSocketNotifier* n : notifiers) {
+        if (n->type() == QSocketNotifier::Read && n->socket() == port.handle() && n->isEnabled())
+            read_notifier = n;
+    }
 }

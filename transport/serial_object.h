@@ -4,6 +4,8 @@
 #include "frame_pump.h"
 
 #include <QByteArray>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QSerialPort>
 #include <QString>
 #include <atomic>
@@ -60,6 +62,13 @@ private:
     // Waits until what is queued has left; false when the port is closed
     // (a device error closed it meanwhile).
     bool wait_written(int timeout_ms);
+
+    // While the ticks run, replies are read at the ticks: the port's read
+    // notifier is switched off after each read and on again at the next tick,
+    // so that replies arriving one by one (as a USB adapter hands them on)
+    // wake the thread once per tick instead of once each.
+    void find_read_notifier();
+    QPointer<QSocketNotifier> read_notifier;
 
     bool write_route_made = false;
     frame_pump pump;

@@ -238,6 +238,16 @@ void tst_app::heartbeat_and_emission_display()
     // A flag left in the record of another family is not this board's output.
     other.worker->cw_model.laser_on = true;
     QCOMPARE(shown(), "Emission: OFF");
+    // A reply of the last connection does not count in the next one, where the board
+    // is not asked before the start delay: no answer, no alarm, until it answers.
+    feed(0x90, 1);
+    QVERIFY(shown() == "Emission: ON lit" && other.answering());
+    other.acknowledge_alarm(); // "no reply" of the silent rows above
+    other.link_changed(false, false), other.link_changed(true, false);
+    shown();
+    QVERIFY(!other.answering() && other.alarm.isEmpty());
+    feed(0xD0, uint32_t(driver_type::power_dcdc));
+    QVERIFY(other.answering());
 }
 
 void tst_app::command_line_options()
@@ -300,7 +310,7 @@ void tst_app::late_connected_answer_after_close()
     w.sl_serial_connected(); // the serial thread's answer to a Connect made just before the close
     QVERIFY(!w.connected);
     for (int i = 0; i < MainWindow::channel_count; ++i)
-        QVERIFY(!w.channel(i)->worker->isRunning());
+        QVERIFY(!w.channel(i)->worker->is_polling());
 }
 
 QTEST_MAIN(tst_app)

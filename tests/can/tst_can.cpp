@@ -13,6 +13,8 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QProcess>
+#include <QTcpSocket>
+#include <QUrl>
 
 namespace {
 
@@ -174,6 +176,16 @@ void tst_can::session_over_virtual_bus()
     QCOMPARE(w->channel(6)->laser_name_label->text(), QString("No device"));
     bus.call([&] { bus.bridge.send_frame(frame(9, cw_report)); });
     QTRY_COMPARE(w->channel(6)->laser_name_label->text(), QString("CW Type Driver"));
+
+    // Another client of the bus sends lines that are no frames: the simulator
+    // hosting the bus drops and counts them; nobody on the bus sees them.
+    QTcpSocket rogue;
+    rogue.connectToHost(QHostAddress::LocalHost, quint16(QUrl(bus.bus.mid(11)).port()));
+    QVERIFY(rogue.waitForConnected(3000));
+    rogue.write("connect:can0\ncan0:291\ncan0:291#\ncan0:abc##00\ncan0:291##0\n");
+    QByteArray said;
+    QTRY_VERIFY((said += host.readAllStandardError()).contains("malformed frame from a bus client ignored (4 so far)"));
+    QCOMPARE(host.state(), QProcess::Running); // and the bus serves on below
 
     // A set-point from the parameters window reaches the board three times.
     w->channel(0)->config_button->click();

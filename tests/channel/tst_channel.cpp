@@ -53,47 +53,88 @@ class tst_channel : public QObject
     Q_OBJECT
 
 private slots:
-    // Two passes per type and mode, all workers side by side: codes, fields,
-    // and pauses that are never shorter than the pace and the rest.
-    void worker_sequences()
+    // Every type and mode on one scheduler driven by an injected clock: the
+    // passes' codes and fields, and every frame at its exact instant, so a
+    // slower pace or a longer rest fails however loaded the machine is. Late
+    // wake-ups keep the channels in step: a little late keeps the instant,
+    // too late for the transport's tick moves everyone due then to the same
+    // next instant.
+    void worker_passes_on_clock()
     {
+        using namespace std::chrono;
         const QString cw_mon = "90 21 91 92 94 A5 A6 B7 B6 B3", params = "96 95 97 A5 A6 B7 B6";
         const QString ps_mon = "A4 21 A2 98 92 B4 99 B5 A5 A6 B7 B6", ns_mon = "A4 21 A2 98 92 B4 99 B5 A3 A5 A6 B7 B6";
-        struct row { const char* what; int type; bool params, monitor; QString pass; int delay = 0; bool mini = false; };
+        struct row { const char* what; int type; bool params, monitor; QString pass; bool mini = false; };
         const std::vector<row> rows{
-            {"CW monitoring", 8, false, true, cw_mon}, {"Precision CW monitoring", 10, false, true, cw_mon},
+            {"CW monitoring", 8, false, true, cw_mon}, {"CW monitoring, twin", 8, false, true, cw_mon},
+            {"Precision CW monitoring", 10, false, true, cw_mon}, {"CW, mini USB", 8, false, true, cw_mon, true},
             {"CW read-out", 8, true, false, params + " B3"}, {"both flags: read-out wins", 10, true, true, params + " B3"},
             {"PS monitoring", 7, false, true, ps_mon}, {"PS read-out", 7, true, false, params},
-            {"NS monitoring", 6, false, true, ns_mon}, {"SOA NS monitoring, 300 ms start", 13, false, true, ns_mon, 300},
+            {"NS monitoring", 6, false, true, ns_mon}, {"SOA NS monitoring", 13, false, true, ns_mon},
             {"SOA NS read-out", 13, true, true, params}, {"DCDC monitoring", 11, false, true, "90 91 92 B0 A6 94"},
             {"DCDC read-out", 11, true, false, ""}, {"DCDC both flags", 11, true, true, ""},
-            {"type 9", 9, false, true, ""}, {"no type, mini USB", 0, true, false, "", 0, true}, {"lost", -1, false, true, ""},
-            {"neither flag", 8, false, false, "-"},
+            {"type 9", 9, false, true, ""}, {"no type, mini USB", 0, true, false, "", true}, {"lost", -1, false, true, ""},
+            {"neither flag", 8, false, false, "-"}, // last
         };
-        std::vector<std::unique_ptr<polled>> workers;
-        for (const row& r : rows)
-            workers.push_back(std::make_unique<polled>(r.type, r.params, r.monitor, r.delay, r.mini));
-        for (auto& p : workers)
-            p->w.start_polling();
-        for (size_t i = 0; i + 1 < rows.size(); ++i) {
-            const QString pass = QString("D0 D1 " + rows[i].pass).trimmed();
-            const int n = pass.count(' ') + 1, pace = rows[i].mini ? 50 : 15;
-            const frame_log& log = workers[i]->log;
-            QTRY_VERIFY2_WITH_TIMEOUT(log.size() > 2 * n, rows[i].what, 10000);
-            QVERIFY2(log.codes(0, 2 * n + 1) == pass + ' ' + pass + " D0" && log.at(0) >= rows[i].delay,
-                     qPrintable(rows[i].what + (": " + log.codes(0, 2 * n + 1))));
-            for (int k = 0; k < 2 * n; ++k) {
-                const QByteArray line = log.lines[size_t(k)].second; // only TEC on carries a value
-                QCOMPARE(line.left(5) + line.mid(7), "t02A8000000000000" + QByteArray(log.byte(k, 0) == 0x21 ? "01\r" : "00\r"));
-                const qint64 gap = log.at(k + 1) - log.at(k);
-                QVERIFY2(gap >= (k % n == n - 1 ? 300 : 0) + pace - 2, qPrintable(rows[i].what + QString(" gap %1").arg(gap)));
+        for (const bool late_wakes : {false, true}) {
+            auto clock = std::make_shared<poll_scheduler>(poll_scheduler::mode::manual);
+            const auto t0 = clock->now();
+            std::vector<std::unique_ptr<laser_worker>> workers;
+            std::vector<std::vector<std::pair<qint64, QByteArray>>> at(rows.size());
+            for (size_t i = 0; i < rows.size(); ++i) {
+                workers.push_back(std::make_unique<laser_worker>(clock, nullptr, 2000));
+                laser_worker& w = *workers.back();
+                w.device_type = rows[i].type, w.param_reading = rows[i].params, w.poll_enabled = rows[i].monitor;
+                w.mini_usb_mode = rows[i].mini;
+                w.set_can_id(0x2A);
+                QObject::connect(&w, &laser_worker::thread_serial_write, &w, [&, i](const QByteArray& line) {
+                    at[i].emplace_back(duration_cast<microseconds>(clock->now() - t0).count(), line);
+                }, Qt::DirectConnection);
+                w.start_polling();
             }
+            // Every wake-up 1.5 ms late; one at 10 s comes 6 ms late.
+            const auto late = [&](poll_scheduler::time_point due) {
+                return microseconds(!late_wakes ? 0 : due - t0 == milliseconds(10005) ? 6000 : 1500);
+            };
+            clock->advance_to(t0 + seconds(20), late);
+            const qint64 late_frame = 10011000; // the wake-up for 10005 ms
+            int late_hits = 0;
+            const auto codes = [](const std::vector<std::pair<qint64, QByteArray>>& t, size_t n) {
+                QStringList out;
+                for (size_t k = 0; k < n && k < t.size(); ++k)
+                    out << t[k].second.mid(5, 2);
+                return out.join(' ');
+            };
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const row& r = rows[i];
+                const QString what = QString(r.what) + (late_wakes ? ", late wakes" : "");
+                const auto& t = at[i];
+                if (r.pass == "-") {
+                    QVERIFY2(t.empty(), qPrintable(what));
+                    continue;
+                }
+                const QString pass = QString("D0 D1 " + r.pass).trimmed();
+                const size_t n = size_t(pass.count(' ') + 1);
+                const qint64 pace = r.mini ? 50 : 15;
+                QVERIFY2(t.size() > 3 * n && codes(t, 2 * n + 1) == pass + ' ' + pass + " D0", qPrintable(what + ": " + codes(t, 2 * n + 1)));
+                QVERIFY2(t[0].first == (r.mini ? 2000000 : 2010000) + (late_wakes ? 1500 : 0), qPrintable(what + QString(" first at %1 us").arg(t[0].first)));
+                for (size_t k = 1; k < t.size(); ++k) {
+                    const QByteArray& line = t[k - 1].second; // only TEC on carries a value
+                    QCOMPARE(line.left(5) + line.mid(7), "t02A8000000000000" + QByteArray(line.mid(5, 2) == "21" ? "01\r" : "00\r"));
+                    const qint64 want = (k % n == 0 ? 300 + pace : pace) * 1000, gap = t[k].first - t[k - 1].first;
+                    late_hits += t[k].first == late_frame;
+                    // Into the late frame 4.5 ms more, out of it the rest of the lost instant.
+                    const bool ok = gap == want || (t[k].first == late_frame && gap == want + 4500)
+                        || (t[k - 1].first == late_frame && gap == want + 10500);
+                    QVERIFY2(ok, qPrintable(what + QString(": frame %1 at %2 us, %3 us after the one before").arg(k).arg(t[k].first).arg(gap)));
+                }
+            }
+            QCOMPARE(late_hits > 0, late_wakes);
+            QCOMPARE(at[0], at[1]); // channels that started together never drift apart
+            workers.back()->poll_enabled = true; // the idle channel was kept in the schedule
+            clock->advance_to(t0 + seconds(21));
+            QCOMPARE(codes(at.back(), 2), QString("D0 D1"));
         }
-        frame_log& idle = workers.back()->log;
-        QCOMPARE(idle.size(), 0); // the others took passes meanwhile
-        workers.back()->w.poll_enabled = true;
-        QTRY_VERIFY(idle.size() >= 2);
-        QCOMPARE(idle.codes(0, 2), QString("D0 D1"));
     }
 
     // A stop takes effect at the top of a pass only; a restart within the
@@ -112,14 +153,14 @@ private slots:
         dcdc.w.start_polling();
         QTRY_VERIFY(usb.log.size() >= 3);
         usb.w.stop_and_wait();
-        QVERIFY(usb.w.isFinished() && usb.log.size() < 12);
+        QVERIFY(!usb.w.is_polling() && usb.log.size() < 12);
         slow.w.stop_and_wait(); // in its start sleep by now
-        QVERIFY(slow.log.clock.elapsed() < 2000 && slow.w.isFinished() && slow.log.size() == 0);
-        QTRY_VERIFY(dcdc.log.size() >= 9 && ps.w.isFinished());
+        QVERIFY(slow.log.clock.elapsed() < 2000 && !slow.w.is_polling() && slow.log.size() == 0);
+        QTRY_VERIFY(dcdc.log.size() >= 9 && !ps.w.is_polling());
         QCOMPARE(dcdc.log.codes(0, 9), QString("D0 D1 90 91 92 B0 A6 94 D0"));
         QCOMPARE(ps.log.codes(0, 99), QString("D0 D1 A4 21 A2 98 92 B4 99 B5 A5 A6 B7 B6"));
         dcdc.w.stop_polling();
-        QTRY_VERIFY(dcdc.w.isFinished());
+        QTRY_VERIFY(!dcdc.w.is_polling());
         const int before = dcdc.log.size();
         dcdc.w.start_polling();
         QTRY_VERIFY(dcdc.log.size() > before);
@@ -405,7 +446,7 @@ private slots:
         QSignalSpy asked(p.o.get(), &laser_object::show_conf_dialog_signal);
         p.w<QAbstractButton>("config_button")->click();
         QCOMPARE(asked.takeFirst().at(0).toInt(), 4);
-        QVERIFY(p.state("cw_widget") == "hidden" && p.state("ps_ns_widget") == "hidden" && !p->worker->isRunning());
+        QVERIFY(p.state("cw_widget") == "hidden" && p.state("ps_ns_widget") == "hidden" && !p->worker->is_polling());
         QCOMPARE(p->worker->dcdc_model.can_id.load(), 5);
         // A panel lacking a widget is refused, not crashed, and stays inert.
         QWidget container;

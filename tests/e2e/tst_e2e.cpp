@@ -225,7 +225,11 @@ void tst_e2e::operator_session()
     QTRY_VERIFY_WITH_TIMEOUT(!w->connected, 5000);
     QCOMPARE(ui->connection_status_label->text(), QString("Connection status: DISCONNECTED"));
     QVERIFY(ports->isEnabled());
+    // The wait looks at the port's node; the port list is read once, when it is back.
+    QSignalSpy list_reads(ports->model(), &QAbstractItemModel::modelReset);
+    QSignalSpy list_clears(ports->model(), &QAbstractItemModel::rowsRemoved);
     QTRY_VERIFY_WITH_TIMEOUT(w->connected, 10000);
+    QVERIFY2(list_reads.count() + list_clears.count() <= 1, qPrintable(QString::number(list_clears.count())));
     sim->clear_received_lines();
     QTRY_VERIFY_WITH_TIMEOUT(e2e::codes_to(sim->received_lines(), 1).contains(0x91), 10000);
 

@@ -112,8 +112,8 @@ inline void configure_channels(MainWindow& w, const QList<QPair<int, int>>& slot
     QTimer* p = poll.get();
     QObject::connect(p, &QTimer::timeout, [p, answer, texts] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
+        if (!box || !box->button(answer))
+            return; // not a question (a converter's flag box, say): left to the test
         p->stop();
         if (texts)
             *texts << box->windowTitle() << box->text();

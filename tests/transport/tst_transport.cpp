@@ -1,6 +1,7 @@
 // Transport layer: frame lines out, received lines in, and the serial worker
 // against the simulated adapter over a real pseudo-terminal.
 
+#include "frame_pump.h"
 #include "pace_clock.h"
 #include "rx_line_cutter.h"
 #include "tx_frame_queue.h"
@@ -256,6 +257,22 @@ void tst_transport::frame_ring()
     for (auto& t : threads)
         t.join();
     QVERIFY(ring->empty());
+
+    // A poll that a channel slipped into the ring while its connection was
+    // closing (it saw the pump open, the close came before its push) and one
+    // posted the slow way then: neither leaves on the next connection.
+    QObject owner;
+    QByteArray written;
+    frame_pump pump(&owner, [&written](const QByteArray& b) { written += b; });
+    pump.open_session();
+    for (size_t k = 0; k <= tx_frame_queue::capacity; ++k)
+        pump.queue(k < tx_frame_queue::capacity ? "stale\r" : "posted\r"); // the last one with the ring full
+    pump.open.store(false);
+    pump.open_session();
+    pump.queue("fresh\r"); // behind the posted line, so the slow way too
+    pump.write_queued();
+    QTest::qWait(20);
+    QCOMPARE(written, QByteArray("fresh\r"));
 }
 
 QTEST_MAIN(tst_transport)
