@@ -82,10 +82,12 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     setup_trends();
     setup_alarms();
     setup_event_log();
+    setup_tango();
 }
 
 MainWindow::~MainWindow()
 {
+    stop_tango();
     shut_down_threads();
     // The parameters window outlives this window; it must not keep a channel.
     if (params_window)
@@ -155,6 +157,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     reconnect_timer.stop();
     // No remote command while the close asks and switches off.
     stop_remote();
+    stop_tango();
     ask_outputs_off(tr("quit"));
     for (const auto& laser : lasers)
         laser->worker->stop_polling();

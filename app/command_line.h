@@ -30,8 +30,16 @@ public:
     // --record FILE, as an absolute path (ending in '/' when given so: a folder); empty without the option.
     QString record_file;
     bool open_trends = false;
+    // --tango and its companions (any of them serves TANGO for this run);
+    // settings.ini keeps what the Settings page has.
+    bool tango = false;
+    QString tango_instance;          // empty: as the Settings page says
+    int tango_port = 0;              // 0: as the Settings page says
+    QString tango_endpoint;          // empty: as the Settings page says
+    bool tango_readonly = false;
 
 private:
+    bool parse_tango();
     QCommandLineParser parser;
     QString error_text;
 };
