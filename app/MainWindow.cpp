@@ -8,6 +8,7 @@
 #include "main_window_form.h"
 #include "panel_template.h"
 #include "remote_server.h"
+#include "tango_link.h"
 #include "scpi_executor.h"
 #include "recorder.h"
 #include "serial_object.h"
