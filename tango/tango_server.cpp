@@ -362,8 +362,9 @@ private:
 // them when the board type shows another (Power DCDC's current is in A).
 const char* default_unit(int a)
 {
-    static const char* const units[tango_attr_count] = {"mA", "degC", "mW", "V", "V", "V", "kHz", "ns", "", "",
-                                                         "", "", "", "", "mA", "degC", "V", "kHz", "ns"};
+    static const char* const units[tango_attr_count] = {
+        "mA (A on Power DCDC)", "degC", "mW", "V", "V", "V", "kHz", "ns", "", "", "", "", "", "",
+        "mA (A on Power DCDC)", "degC", "V", "kHz", "ns"};
     return units[a];
 }
 
@@ -404,7 +405,7 @@ protected:
             Tango::UserDefaultAttrProp prop;
             prop.set_unit(default_unit(a));
             if (info.type == tango_value_type::real)
-                prop.set_format("%.1f");
+                prop.set_format(a == int(tango_attr::frequency) || a == int(tango_attr::frequency_setpoint) ? "%.0f" : "%.2f");
             attr->set_default_properties(prop);
             list.push_back(attr);
         }
@@ -594,35 +595,28 @@ bool differs(double a, double b, double threshold)
     return std::fabs(a - b) >= threshold;
 }
 
-// Unit, format and range as the panel has them now; TANGO refuses writes
-// outside the range itself.
-void apply_properties(channel_device& dev, const tango_channel_snapshot& s, int a, bool first)
+// The set-point's range as the panel's field has it now: TANGO refuses
+// writes outside it itself. (Unit and format stay the class defaults: TANGO
+// 9.3 writes changed properties to a database, and has none here.)
+void apply_range(channel_device& dev, const tango_channel_snapshot& s, int a, bool first)
 {
-    const tango_channel_snapshot& old = dev.last;
     const size_t i = size_t(a);
-    if (tango_attribute_table()[i].type != tango_value_type::real)
+    if (!tango_attribute_table()[i].writable || std::isnan(s.min_value[i]) || std::isnan(s.max_value[i]))
         return;
-    const bool same = !first && old.unit[i] == s.unit[i] && old.format[i] == s.format[i] &&
-                      !differs(old.min_value[i], s.min_value[i], 1e-9) &&
-                      !differs(old.max_value[i], s.max_value[i], 1e-9);
-    if (same)
+    const tango_channel_snapshot& old = dev.last;
+    if (!first && !differs(old.min_value[i], s.min_value[i], 1e-9) && !differs(old.max_value[i], s.max_value[i], 1e-9))
         return;
-    Tango::Attribute& att = dev.get_device_attr()->get_attr_by_name(tango_attribute_table()[i].name);
-    Tango::MultiAttrProp<Tango::DevDouble> p;
-    att.get_properties(p);
-    p.unit = s.unit[i].empty() ? std::string(default_unit(a)) : s.unit[i];
-    if (!s.format[i].empty())
-        p.format = s.format[i];
-    if (tango_attribute_table()[i].writable) {
-        if (std::isnan(s.min_value[i]) || std::isnan(s.max_value[i])) {
-            p.min_value = "Not specified";
-            p.max_value = "Not specified";
-        } else {
-            p.min_value = s.min_value[i];
-            p.max_value = s.max_value[i];
-        }
+    Tango::WAttribute& att = dev.get_device_attr()->get_w_attr_by_name(tango_attribute_table()[i].name);
+    const Tango::DevDouble low = s.min_value[i];
+    const Tango::DevDouble high = s.max_value[i];
+    // Widening first keeps min below max at every step.
+    if (low < old.min_value[i] || first) {
+        att.set_min_value(low);
+        att.set_max_value(high);
+    } else {
+        att.set_max_value(high);
+        att.set_min_value(low);
     }
-    att.set_properties(p);
 }
 
 template <class Device>
@@ -644,7 +638,7 @@ void push_channel(channel_device& dev, const tango_channel_snapshot& s)
         const size_t i = size_t(a);
         const tango_attribute_info& info = tango_attribute_table()[i];
         try {
-            apply_properties(dev, s, a, first);
+            apply_range(dev, s, a, first);
         } catch (const Tango::DevFailed&) {
             // A range the attribute does not take is left as it was.
         }

@@ -7,6 +7,7 @@ events, stale/ALARM states, read-only mode and SIGTERM while busy.
 Exits 77 (skipped) without python3-tango.
 Usage: tango_devices.py SIM STUDIO"""
 import os
+import random
 import signal
 import socket
 import subprocess
@@ -45,11 +46,15 @@ WRITES = [(1, "current_setpoint", 150.0), (2, "temperature_setpoint", 24.5), (3,
 
 
 def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port if port < 32768 else free_port()
+    """A free port below the ephemeral range (TANGO's advice: a client socket may take one above)."""
+    while True:
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                pass
 
 
 def fail(text):
@@ -137,9 +142,13 @@ class Studio:
         return rc
 
 
-def new_lines(studio, before, settle=0.3):
+def commands(studio, before, settle=0.5):
+    """The command frames sent since line `before`: every command leaves three
+    times in a row, the boards' polls once."""
     time.sleep(settle)
-    return studio.frame_lines()[before:]
+    lines = studio.frame_lines()[before:]
+    return [line for i, line in enumerate(lines[:-2])
+            if line == lines[i + 1] == lines[i + 2] and (i == 0 or lines[i - 1] != line)]
 
 
 def check_readings(studio):
@@ -176,9 +185,9 @@ def check_writes_and_off(studio):
         time.sleep(0.6)  # the panel enables its fields at its refresh
         before = len(studio.frame_lines())
         d.write_attribute(attr, value)
-        lines = new_lines(studio, before)
-        if not any(lines.count(line) == 3 for line in lines):
-            fail(f"ch{ch}: {attr} = {value} did not put a frame three times on the wire: {lines}")
+        sent = commands(studio, before)
+        if len(sent) != 1:
+            fail(f"ch{ch}: {attr} = {value} put {sent} on the wire, not one frame three times")
         wait_for(f"ch{ch} {attr} read back", lambda: abs(d.read_attribute(attr).value - value) < 1e-6)
     for ch in BOARDS:
         d = studio.device(f"ch{ch}")
@@ -187,13 +196,13 @@ def check_writes_and_off(studio):
         wait_for(f"ch{ch} ON", lambda: d.state() == tango.DevState.ON)
         before = len(studio.frame_lines())
         d.command_inout("Off")
-        by_tango = new_lines(studio, before)
+        by_tango = commands(studio, before)
         wait_for(f"ch{ch} OFF", lambda: d.state() == tango.DevState.OFF)
         studio.scpi(f"CHAN{ch}:OUTP ON")
         wait_for(f"ch{ch} ON", lambda: d.state() == tango.DevState.ON)
         before = len(studio.frame_lines())
         studio.scpi(f"CHAN{ch}:OUTP OFF")
-        by_scpi = new_lines(studio, before)
+        by_scpi = commands(studio, before)
         if not by_tango or by_tango != by_scpi:
             fail(f"ch{ch}: Off sent {by_tango}, OUTP OFF sent {by_scpi}")
     for ch in BOARDS:
@@ -269,7 +278,7 @@ def check_read_only(work):
     print("tango_devices: read-only mode refuses all but AllOutputsOff")
 
 
-def check_sigterm_busy(work, runs):
+def check_signal_busy(work, runs, sig):
     for run in range(runs):
         studio = Studio(work, boards=False)
         stop = threading.Event()
@@ -286,7 +295,7 @@ def check_sigterm_busy(work, runs):
         for t in threads:
             t.start()
         time.sleep(0.3)
-        studio.proc.send_signal(signal.SIGTERM)
+        studio.proc.send_signal(sig)
         try:
             rc = studio.proc.wait(15)
         except subprocess.TimeoutExpired:
@@ -298,8 +307,8 @@ def check_sigterm_busy(work, runs):
         studio.log.close()
         if rc != 0:
             with open(f"{work}/studio.log") as f:
-                fail(f"SIGTERM while busy, run {run + 1}: exit {rc}\n{f.read()[-2000:]}")
-    print(f"tango_devices: SIGTERM while busy exits 0 in {runs} of {runs} runs")
+                fail(f"{sig.name} while busy, run {run + 1}: exit {rc}\n{f.read()[-2000:]}")
+    print(f"tango_devices: {sig.name} while busy exits 0 in {runs} of {runs} runs")
 
 
 def main():
@@ -317,7 +326,9 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         check_read_only(work)
     with tempfile.TemporaryDirectory() as work:
-        check_sigterm_busy(work, runs)
+        check_signal_busy(work, runs, signal.SIGTERM)
+        # TANGO resets SIGINT when it starts: Ctrl+C must still close the program.
+        check_signal_busy(work, 5, signal.SIGINT)
 
 
 if __name__ == "__main__":
