@@ -142,13 +142,21 @@ class Studio:
         return rc
 
 
-def commands(studio, before, settle=0.5):
-    """The command frames sent since line `before`: every command leaves three
-    times in a row, the boards' polls once."""
-    time.sleep(settle)
-    lines = studio.frame_lines()[before:]
-    return [line for i, line in enumerate(lines[:-2])
-            if line == lines[i + 1] == lines[i + 2] and (i == 0 or lines[i - 1] != line)]
+def commands(studio, before):
+    """The command frames sent since line `before`, once they stopped coming:
+    every command leaves three times in a row, the boards' polls once."""
+    def triples():
+        lines = studio.frame_lines()[before:]
+        return [line for i, line in enumerate(lines[:-2])
+                if line == lines[i + 1] == lines[i + 2] and (i == 0 or lines[i - 1] != line)]
+    last, deadline = None, time.monotonic() + 5
+    while time.monotonic() < deadline:
+        time.sleep(0.4)
+        now = triples()
+        if now and now == last:
+            return now
+        last = now
+    return last
 
 
 def check_readings(studio):
@@ -182,9 +190,17 @@ def check_writes_and_off(studio):
         d = studio.device(f"ch{ch}")
         d.command_inout("On")
         wait_for(f"ch{ch} ON", lambda: d.state() == tango.DevState.ON)
-        time.sleep(0.6)  # the panel enables its fields at its refresh
+        time.sleep(0.6)  # the frames of On reach the file
         before = len(studio.frame_lines())
-        d.write_attribute(attr, value)
+        for attempt in range(10):
+            try:
+                d.write_attribute(attr, value)
+                break
+            except tango.DevFailed as e:
+                # The panel enables its fields at its refresh, every 500 ms, after the output came on.
+                if "control disabled" not in e.args[0].reason or attempt == 9:
+                    fail(f"ch{ch}: {attr} = {value} refused: " + " / ".join(f"{x.reason}: {x.desc}" for x in e.args))
+                time.sleep(0.3)
         sent = commands(studio, before)
         if len(sent) != 1:
             fail(f"ch{ch}: {attr} = {value} put {sent} on the wire, not one frame three times")
@@ -194,12 +210,14 @@ def check_writes_and_off(studio):
         # The off sequence through TANGO is the one a script's OUTP OFF sends.
         d.command_inout("On")
         wait_for(f"ch{ch} ON", lambda: d.state() == tango.DevState.ON)
+        time.sleep(0.5)  # the On frames reach the file
         before = len(studio.frame_lines())
         d.command_inout("Off")
         by_tango = commands(studio, before)
         wait_for(f"ch{ch} OFF", lambda: d.state() == tango.DevState.OFF)
         studio.scpi(f"CHAN{ch}:OUTP ON")
         wait_for(f"ch{ch} ON", lambda: d.state() == tango.DevState.ON)
+        time.sleep(0.5)
         before = len(studio.frame_lines())
         studio.scpi(f"CHAN{ch}:OUTP OFF")
         by_scpi = commands(studio, before)
