@@ -61,7 +61,7 @@ def fail(text):
     sys.exit("tango_devices: " + text)
 
 
-def wait_for(what, check, timeout=15.0):
+def wait_for(what, check, timeout=15.0, found=None):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
@@ -70,7 +70,7 @@ def wait_for(what, check, timeout=15.0):
         except tango.DevFailed:
             pass
         time.sleep(0.1)
-    fail("timed out waiting for " + what)
+    fail("timed out waiting for " + what + (": " + found() if found else ""))
 
 
 class Studio:
@@ -255,10 +255,12 @@ def check_events_and_states(studio):
     if not got.wait(5):
         fail(f"no State event ON after On: {seen}")
     d.unsubscribe_event(eid)
+    wait_for("ch1 emitting", lambda: d.read_attribute("emission").value)
     # Lost while emitting: ALARM; a silent board that was off: UNKNOWN.
     studio.sim_command("silent 11 1")
     studio.sim_command("silent 13 1")
-    wait_for("ch1 ALARM", lambda: d.state() == tango.DevState.ALARM, 10)
+    wait_for("ch1 ALARM", lambda: d.state() == tango.DevState.ALARM, 10,
+             lambda: f"{d.state()} {d.status()!r}")
     wait_for("ch3 UNKNOWN", lambda: studio.device("ch3").state() == tango.DevState.UNKNOWN, 10)
     if studio.device("ch3").read_attribute("temperature").quality != tango.AttrQuality.ATTR_INVALID:
         fail("a stale reading served as valid")
