@@ -149,36 +149,32 @@ tango_channel_snapshot tango_requests::channel_snapshot(const laser_object& l) c
     if (!r.present)
         return s;
 
-    // Value, decimals the panel shows, and the unit.
+    // Value and the decimals the panel shows it with.
     const int current_decimals = dcdc ? 2 : r.digits;
-    const char* current_unit = dcdc ? "A" : "mA";
     struct shown_value
     {
         tango_attr a;
         double v;
         int decimals;
-        const char* unit;
     };
     const shown_value values[] = {
-        {tango_attr::current, dcdc ? r.current_A : r.current_mA, current_decimals, current_unit},
-        {tango_attr::temperature, r.temperature_C, r.digits, "degC"},
-        {tango_attr::power, r.power_mW, 1, "mW"},
-        {tango_attr::voltage, r.voltage_V, 1, "V"},
-        {tango_attr::input_voltage, r.input_voltage_V, 1, "V"},
-        {tango_attr::output_voltage, r.output_voltage_V, 1, "V"},
-        {tango_attr::frequency, r.frequency_kHz, 0, "kHz"},
-        {tango_attr::pulse_width, r.pulse_width_ns, 1, "ns"},
-        {tango_attr::current_setpoint, r.current_set, current_decimals, current_unit},
-        {tango_attr::temperature_setpoint, r.temperature_set, r.digits, "degC"},
-        {tango_attr::voltage_setpoint, r.voltage_set, 1, "V"},
-        {tango_attr::frequency_setpoint, r.frequency_set, 0, "kHz"},
-        {tango_attr::pulse_width_setpoint, r.pulse_width_set, 1, "ns"},
+        {tango_attr::current, dcdc ? r.current_A : r.current_mA, current_decimals},
+        {tango_attr::temperature, r.temperature_C, r.digits},
+        {tango_attr::power, r.power_mW, 1},
+        {tango_attr::voltage, r.voltage_V, 1},
+        {tango_attr::input_voltage, r.input_voltage_V, 1},
+        {tango_attr::output_voltage, r.output_voltage_V, 1},
+        {tango_attr::frequency, r.frequency_kHz, 0},
+        {tango_attr::pulse_width, r.pulse_width_ns, 1},
+        {tango_attr::current_setpoint, r.current_set, current_decimals},
+        {tango_attr::temperature_setpoint, r.temperature_set, r.digits},
+        {tango_attr::voltage_setpoint, r.voltage_set, 1},
+        {tango_attr::frequency_setpoint, r.frequency_set, 0},
+        {tango_attr::pulse_width_setpoint, r.pulse_width_set, 1},
     };
     for (const shown_value& v : values) {
         const size_t i = size_t(v.a);
         s.value[i] = shown(v.v, v.decimals);
-        s.unit[i] = v.unit;
-        s.format[i] = "%." + std::to_string(v.decimals) + "f";
     }
     if (r.mode_index >= 0 && !r.mode.isEmpty()) {
         s.value[size_t(tango_attr::mode)] = r.mode_index;

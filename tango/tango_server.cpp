@@ -632,6 +632,7 @@ void push_channel(channel_device& dev, const tango_channel_snapshot& s)
 {
     const bool first = !dev.pushed;
     const tango_channel_snapshot& old = dev.last;
+    const tango_state old_state = old.state;
     struct timeval now;
     gettimeofday(&now, nullptr);
     for (int a = 0; a < tango_attr_count; ++a) {
@@ -680,7 +681,7 @@ void push_channel(channel_device& dev, const tango_channel_snapshot& s)
         } catch (const Tango::DevFailed&) {
         }
     }
-    if (first || old.state != s.state) {
+    if (first || old_state != s.state) {
         Tango::DevState st = to_tango(s.state);
         dev.set_state(st);
         try {

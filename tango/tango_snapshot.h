@@ -56,9 +56,6 @@ struct tango_channel_snapshot
     std::array<double, tango_attr_count> value{}; // NaN: the board type lacks it
     std::string mode;                        // the mode attribute's text
     std::string type_name;                   // "this channel" when empty
-    // Display properties, as the panel shows them now.
-    std::array<std::string, tango_attr_count> unit;
-    std::array<std::string, tango_attr_count> format;
     // Set-point ranges (NaN when unknown).
     std::array<double, tango_attr_count> min_value{};
     std::array<double, tango_attr_count> max_value{};
