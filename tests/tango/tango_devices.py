@@ -256,6 +256,10 @@ def check_events_and_states(studio):
         fail(f"no State event ON after On: {seen}")
     d.unsubscribe_event(eid)
     wait_for("ch1 emitting", lambda: d.read_attribute("emission").value)
+    # The change is in the event log, by the client's host.
+    log = studio.device("studio").read_attribute("log").value or []
+    if not any('"kind":"output","channel":1,"origin":"tango client 127.0.0.1' in line for line in log):
+        fail(f"the event log names no TANGO client's host for On: {log[-5:]}")
     # Lost while emitting: ALARM; a silent board that was off: UNKNOWN.
     studio.sim_command("silent 11 1")
     studio.sim_command("silent 13 1")
@@ -271,9 +275,6 @@ def check_events_and_states(studio):
     d.command_inout("AcknowledgeAlarm")
     wait_for("ch1 after the alarm", lambda: d.state() in (tango.DevState.ON, tango.DevState.OFF), 10)
     wait_for("ch3 back", lambda: studio.device("ch3").state() == tango.DevState.OFF, 10)
-    log = studio.device("studio").read_attribute("log").value or []
-    if not any("tango client 127.0.0.1" in line for line in log):
-        fail(f"the event log names no TANGO client's host: {log[-5:]}")
     print("tango_devices: events, ALARM, UNKNOWN and the event log")
 
 
