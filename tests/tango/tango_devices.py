@@ -146,9 +146,18 @@ def commands(studio, before):
     """The command frames sent since line `before`, once they stopped coming:
     every command leaves three times in a row, the boards' polls once."""
     def triples():
+        # A poll of another board may slip between the copies; a board's own
+        # polls come a whole round apart.
         lines = studio.frame_lines()[before:]
-        return [line for i, line in enumerate(lines[:-2])
-                if line == lines[i + 1] == lines[i + 2] and (i == 0 or lines[i - 1] != line)]
+        found, used = [], set()
+        for i, line in enumerate(lines):
+            if i in used:
+                continue
+            copies = [j for j in range(i, min(i + 8, len(lines))) if lines[j] == line][:3]
+            if len(copies) == 3:
+                found.append(line)
+                used.update(copies)
+        return found
     last, deadline = None, time.monotonic() + 5
     while time.monotonic() < deadline:
         time.sleep(0.4)
