@@ -8,6 +8,7 @@
 #include "main_window_form.h"
 #include "panel_template.h"
 #include "remote_server.h"
+#include "tango_link.h"
 #include "scpi_executor.h"
 #include "recorder.h"
 #include "serial_object.h"
@@ -82,10 +83,12 @@ MainWindow::MainWindow(QWidget* parent, const QStringList& virtual_ports)
     setup_trends();
     setup_alarms();
     setup_event_log();
+    setup_tango();
 }
 
 MainWindow::~MainWindow()
 {
+    stop_tango();
     shut_down_threads();
     // The parameters window outlives this window; it must not keep a channel.
     if (params_window)
@@ -155,6 +158,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     reconnect_timer.stop();
     // No remote command while the close asks and switches off.
     stop_remote();
+    stop_tango();
     if (headless) {
         // No operator to ask: every board known gets its off sequence.
         qInfo() << "headless: switching every output off before quitting";

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,9 @@ class remote_server;
 class scpi_executor;
 class serial_object;
 class settings_file;
+class tango_link;
+class QCheckBox;
+class QLineEdit;
 
 namespace Ui {
 class MainWindow;
@@ -80,6 +84,13 @@ public:
 
     // --remote PORT: serves SCPI on PORT for this run; settings.ini keeps the operator's choice.
     void start_remote_for_this_run(int port);
+    // --tango and its companions: serves TANGO for this run; settings.ini keeps
+    // the operator's choice. Empty/0 values: as the Settings page says.
+    void start_tango_for_this_run(const QString& instance, int port, const QString& endpoint, bool read_only);
+    // The TANGO server (serving or not); null until the window is set up.
+    tango_link* tango() const { return tango_server_link.get(); }
+    // Called once TANGO took over the process's signals (main re-installs its own).
+    std::function<void()> after_tango_started;
     // Acknowledges every alarm; how many there were.
     int acknowledge_alarms();
     // "channel 3: Lost while emitting: no reply for 2 s", one per active alarm.
@@ -205,6 +216,11 @@ private:
     void stop_remote();
     void show_remote_status();
 
+    // TANGO devices (main_window_tango.cpp)
+    void setup_tango();
+    void start_tango();
+    void stop_tango();
+    void show_tango_status(const QString& text);
 
     // recording (main_window_recording.cpp)
     void setup_recording();
@@ -287,4 +303,14 @@ private:
     std::unique_ptr<event_log> events;
     std::array<bool, channel_count> logged_answering{};
     std::array<uint32_t, channel_count> logged_flags{};
+    // TANGO: last, so that it stops first (its requests use the members above).
+    QCheckBox* tango_checkbox = nullptr; // the Settings page's box, owned by the form
+    QLineEdit* tango_instance_edit = nullptr;
+    QLineEdit* tango_port_edit = nullptr;
+    QLineEdit* tango_endpoint_edit = nullptr;
+    QCheckBox* tango_readonly_checkbox = nullptr;
+    bool tango_from_command_line = false;
+    stored_settings tango_stored;
+    QString tango_client; // the client a channel request is made for, for the log
+    std::unique_ptr<tango_link> tango_server_link;
 };

@@ -35,6 +35,26 @@ const QCommandLineOption record_opt(
                    "time in that folder."),
     QStringLiteral("FILE"));
 
+const QCommandLineOption tango_opt(
+    QStringLiteral("tango"),
+    QStringLiteral("Serve every channel as a TANGO device for this run: corvane/INSTANCE/ch1..ch10 and "
+                   "corvane/INSTANCE/studio, registered in the database TANGO_HOST names, or without a "
+                   "database with --tango-port. Implied by the other --tango options."));
+const QCommandLineOption tango_instance_opt(QStringLiteral("tango-instance"),
+                                            QStringLiteral("The TANGO instance name (default: the host name in lower case)."),
+                                            QStringLiteral("NAME"));
+const QCommandLineOption tango_port_opt(
+    QStringLiteral("tango-port"),
+    QStringLiteral("Serve TANGO without a database on PORT (clients: tango://HOST:PORT/corvane/INSTANCE/ch1#dbase=no)."),
+    QStringLiteral("PORT"));
+const QCommandLineOption tango_endpoint_opt(
+    QStringLiteral("tango-endpoint"),
+    QStringLiteral("The address the TANGO server binds (default 127.0.0.1; 0.0.0.0 for every interface)."),
+    QStringLiteral("ADDRESS"));
+const QCommandLineOption tango_readonly_opt(
+    QStringLiteral("tango-readonly"),
+    QStringLiteral("TANGO clients may read; every write and command but AllOutputsOff is refused."));
+
 const QCommandLineOption trends_opt(QStringLiteral("trends"), QStringLiteral("Open on the Trends page."));
 
 const QCommandLineOption headless_opt(
@@ -66,6 +86,7 @@ command_line::command_line()
     // Qt's options come with one dash and a word: -platform offscreen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({help_opt, version_opt, port_opt, frames_opt, remote_opt, record_opt, trends_opt, headless_opt});
+    parser.addOptions({tango_opt, tango_instance_opt, tango_port_opt, tango_endpoint_opt, tango_readonly_opt});
     for (const char* name : qt_value_options) {
         QCommandLineOption opt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         opt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -124,6 +145,8 @@ command_line::action command_line::parse(const QStringList& given)
     report_frames = parser.isSet(frames_opt);
     open_trends = parser.isSet(trends_opt);
     headless = parser.isSet(headless_opt);
+    if (!parse_tango())
+        return fail;
     record_file.clear();
     if (parser.isSet(record_opt)) {
         record_file = parser.value(record_opt);
@@ -138,4 +161,29 @@ command_line::action command_line::parse(const QStringList& given)
             record_file += QLatin1Char('/');
     }
     return run;
+}
+
+bool command_line::parse_tango()
+{
+    tango_instance = parser.value(tango_instance_opt).trimmed().toLower();
+    tango_endpoint = parser.value(tango_endpoint_opt).trimmed();
+    tango_readonly = parser.isSet(tango_readonly_opt);
+    tango_port = 0;
+    if (parser.isSet(tango_port_opt)) {
+        bool ok = false;
+        tango_port = parser.value(tango_port_opt).toInt(&ok, 10);
+        if (!ok || tango_port < 1 || tango_port > 65535) {
+            error_text = QStringLiteral("--tango-port takes a port number 1 to 65535, not ") + parser.value(tango_port_opt);
+            return false;
+        }
+    }
+    // A device name part: no slash, no space, not empty when given.
+    if (parser.isSet(tango_instance_opt)
+        && (tango_instance.isEmpty() || tango_instance.contains(QLatin1Char('/')) || tango_instance.contains(QLatin1Char(' ')))) {
+        error_text = QStringLiteral("--tango-instance takes a name without '/' or spaces, not ") + parser.value(tango_instance_opt);
+        return false;
+    }
+    tango = parser.isSet(tango_opt) || parser.isSet(tango_instance_opt) || parser.isSet(tango_port_opt)
+            || parser.isSet(tango_endpoint_opt) || tango_readonly;
+    return true;
 }

@@ -32,8 +32,16 @@ public:
     bool open_trends = false;
     // --headless: no window; see MainWindow::set_headless.
     bool headless = false;
+    // --tango and its companions (any of them serves TANGO for this run);
+    // settings.ini keeps what the Settings page has.
+    bool tango = false;
+    QString tango_instance;          // empty: as the Settings page says
+    int tango_port = 0;              // 0: as the Settings page says
+    QString tango_endpoint;          // empty: as the Settings page says
+    bool tango_readonly = false;
 
 private:
+    bool parse_tango();
     QCommandLineParser parser;
     QString error_text;
 };

@@ -52,6 +52,9 @@ int main(int argc, char* argv[])
     window->set_headless(options.headless);
     if (options.remote_port)
         window->start_remote_for_this_run(options.remote_port);
+    if (options.tango)
+        window->start_tango_for_this_run(options.tango_instance, options.tango_port, options.tango_endpoint,
+                                         options.tango_readonly);
     if (!options.record_file.isEmpty())
         window->start_recording(options.record_file);
     if (options.open_trends)
@@ -60,6 +63,9 @@ int main(int argc, char* argv[])
     termination_signals signals_watch;
     QObject::connect(&signals_watch, &termination_signals::sig_termination_requested, window.get(),
                      &MainWindow::sl_termination_requested);
+    // TANGO resets SIGINT and watches the termination signals itself once it
+    // started: the program's own handling comes back after it.
+    window->after_tango_started = [] { termination_signals::take_back(); };
 
     if (!options.headless)
         window->show();

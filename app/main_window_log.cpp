@@ -55,7 +55,10 @@ void MainWindow::setup_event_log()
         const int channel = laser->index + 1;
         connect(laser.get(), &laser_object::sig_commanded, this, [this, channel](int, command_origin from, const QString& what) {
             const bool output = what.startsWith(QLatin1String("output"));
-            events->add(output ? log_kind::output : log_kind::setpoint, channel, origin_name(from), what);
+            const QString origin = from == command_origin::tango && !tango_client.isEmpty()
+                                       ? origin_name(from) + QLatin1Char(' ') + tango_client
+                                       : origin_name(from);
+            events->add(output ? log_kind::output : log_kind::setpoint, channel, origin, what);
         });
         connect(laser.get(), &laser_object::sig_alarm, this, [this, channel](int, const QString& text) {
             events->add(log_kind::alarm, channel, QStringLiteral("system"), text);

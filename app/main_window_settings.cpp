@@ -4,7 +4,9 @@
 #include "main_window_form.h"
 #include "settings_file.h"
 
+#include <QCheckBox>
 #include <QDebug>
+#include <QLineEdit>
 #include <QMessageBox>
 
 void MainWindow::load_settings()
@@ -26,6 +28,7 @@ void MainWindow::load_settings()
     remote_stored = s;
     ui->remote_checkbox->setChecked(s.remote_enabled);
     ui->remote_port_edit->setText(s.remote_port);
+    tango_stored = s; // the TANGO box is made later (setup_tango)
 }
 
 void MainWindow::restore_mini_usb_mode()
@@ -52,6 +55,19 @@ void MainWindow::save_settings()
     s.mini_usb = ui->mini_usb_mode_checkbox->isChecked();
     s.remote_enabled = remote_from_command_line ? remote_stored.remote_enabled : ui->remote_checkbox->isChecked();
     s.remote_port = remote_from_command_line ? remote_stored.remote_port : ui->remote_port_edit->text();
+    if (tango_checkbox && !tango_from_command_line) {
+        s.tango_enabled = tango_checkbox->isChecked();
+        s.tango_instance = tango_instance_edit->text().trimmed();
+        s.tango_port = tango_port_edit->text().trimmed();
+        s.tango_endpoint = tango_endpoint_edit->text().trimmed();
+        s.tango_readonly = tango_readonly_checkbox->isChecked();
+    } else {
+        s.tango_enabled = tango_stored.tango_enabled;
+        s.tango_instance = tango_stored.tango_instance;
+        s.tango_port = tango_stored.tango_port;
+        s.tango_endpoint = tango_stored.tango_endpoint;
+        s.tango_readonly = tango_stored.tango_readonly;
+    }
     QString why;
     save_failed = !settings->save(s, why);
     if (!save_failed)

@@ -127,6 +127,11 @@ bool settings_file::load(stored_settings& s) const
         s.rows[i].addr = valid_can_id(store.value(addr_key(i)).toString());
     s.remote_enabled = store.value(QStringLiteral("remote/enabled"), false).toBool();
     s.remote_port = valid_remote_port(store.value(QStringLiteral("remote/port")).toString());
+    s.tango_enabled = store.value(QStringLiteral("tango/enabled"), false).toBool();
+    s.tango_instance = text_value(QStringLiteral("tango/instance"));
+    s.tango_port = store.value(QStringLiteral("tango/port")).toString();
+    s.tango_endpoint = store.value(QStringLiteral("tango/endpoint"), s.tango_endpoint).toString();
+    s.tango_readonly = store.value(QStringLiteral("tango/readonly"), false).toBool();
     return true;
 }
 
@@ -174,6 +179,12 @@ bool settings_file::save(const stored_settings& s, QString& why)
     QString remote;
     put(remote, QStringLiteral("remote/enabled"), flag(s.remote_enabled));
     put(remote, QStringLiteral("remote/port"), quoted(s.remote_port));
+    QString tango;
+    put(tango, QStringLiteral("tango/enabled"), flag(s.tango_enabled));
+    put(tango, QStringLiteral("tango/instance"), quoted(s.tango_instance));
+    put(tango, QStringLiteral("tango/port"), quoted(s.tango_port));
+    put(tango, QStringLiteral("tango/endpoint"), quoted(s.tango_endpoint));
+    put(tango, QStringLiteral("tango/readonly"), flag(s.tango_readonly));
     QString marker;
     put(marker, QStringLiteral("settings/available"), QStringLiteral("1"));
 
@@ -182,11 +193,14 @@ bool settings_file::save(const stored_settings& s, QString& why)
     QMap<QString, QString> sections{{QStringLiteral("serial"), serial},
                                     {QStringLiteral("device_conf"), conf},
                                     {QStringLiteral("remote"), remote},
+                                    {QStringLiteral("tango"), tango},
                                     {QStringLiteral("settings"), marker}};
     QSet<QString> ours{QStringLiteral("serial/portname"), QStringLiteral("serial/portspeed"),
                        QStringLiteral("serial/connection_mode"), QStringLiteral("device_conf/mini_usb"),
                        QStringLiteral("settings/available"), QStringLiteral("remote/enabled"),
-                       QStringLiteral("remote/port")};
+                       QStringLiteral("remote/port"), QStringLiteral("tango/enabled"),
+                       QStringLiteral("tango/instance"), QStringLiteral("tango/port"),
+                       QStringLiteral("tango/endpoint"), QStringLiteral("tango/readonly")};
     for (int i = 0; i < stored_settings::channel_count; ++i)
         ours << enabled_key(i) << name_key(i) << addr_key(i);
     for (const QString& key : store.allKeys()) {

@@ -29,4 +29,11 @@ struct stored_settings
     // The SCPI server: off unless the operator turned it on.
     bool remote_enabled = false;
     QString remote_port = QString::number(default_remote_port);
+    // The TANGO devices: off unless the operator turned them on. An empty
+    // instance is the host name in lower case; an empty port needs a database.
+    bool tango_enabled = false;
+    QString tango_instance;
+    QString tango_port;
+    QString tango_endpoint = QStringLiteral("127.0.0.1");
+    bool tango_readonly = false;
 };

@@ -26,14 +26,21 @@ termination_signals::termination_signals(QObject* parent)
         return;
     // A burst of signals must never block the handler.
     ::fcntl(pipe_fds[1], F_SETFL, ::fcntl(pipe_fds[1], F_GETFL) | O_NONBLOCK);
+    take_back();
+    notifier = std::make_unique<QSocketNotifier>(pipe_fds[0], QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, &termination_signals::on_readable);
+}
+
+void termination_signals::take_back()
+{
+    if (pipe_fds[1] < 0)
+        return;
     struct sigaction sa = {};
     sa.sa_handler = on_signal;
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
-    notifier = std::make_unique<QSocketNotifier>(pipe_fds[0], QSocketNotifier::Read);
-    connect(notifier.get(), &QSocketNotifier::activated, this, &termination_signals::on_readable);
 }
 
 termination_signals::~termination_signals()

@@ -17,6 +17,8 @@ public:
     ~termination_signals() override;
 
     bool installed() const { return notifier != nullptr; }
+    // Installs the handlers again after a library replaced them (TANGO does).
+    static void take_back();
 
 signals:
     void sig_termination_requested(int signal_number);

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth imagemagick librsvg2-bin fonts-dejavu-core
   clang libclang-rt-14-dev
   python3-pyvisa-py
+  libtango-dev python3-tango libtango-tools
 )
 
 missing=()

@@ -117,7 +117,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption quiet_opt("quiet", "Print nothing but errors.");
     const QCommandLineOption bus_opt("bus", "Put the boards on this CAN bus (PLUGIN:INTERFACE) instead of a "
                                             "serial port; the adapter's port is then private.", "bus");
+    const QCommandLineOption frames_opt("frames", "Append every line received from the program to FILE "
+                                                  "(frames on the wire, for tests).", "FILE");
     parser.addOptions({link_opt, board_opt, direct_opt, settle_opt, stamp_opt, control_opt, quiet_opt, bus_opt});
+    parser.addOption(frames_opt);
     parser.process(app);
 
     QTextStream err(stderr);
@@ -131,7 +134,16 @@ int main(int argc, char* argv[])
     sim.config.direct_mode = parser.isSet(direct_opt);
     sim.config.settle_ms = parser.value(settle_opt).toInt();
     sim.config.timestamps = parser.isSet(stamp_opt);
-    sim.config.record_lines = false;
+    sim.config.record_lines = parser.isSet(frames_opt);
+    QFile frames_file(parser.value(frames_opt));
+    if (parser.isSet(frames_opt)) {
+        if (!frames_file.open(QIODevice::Append | QIODevice::Unbuffered)) {
+            err << "corvane-sim: cannot write " << frames_file.fileName() << "\n";
+            return 2;
+        }
+        QObject::connect(&sim, &bus_simulator::line_received, &app,
+                         [&frames_file](const QByteArray& line) { frames_file.write(line.trimmed() + '\n'); });
+    }
     for (const QString& text : parser.values(board_opt)) {
         sim_board_setup setup;
         QString error;
