@@ -352,7 +352,7 @@ def main():
         finally:
             rc = studio.stop()
         if rc != 0:
-            fail(f"exit code {rc}")
+            fail(f"exit code {rc}\n" + open(f"{work}/studio.log").read()[-4000:])
     with tempfile.TemporaryDirectory() as work:
         check_read_only(work)
     with tempfile.TemporaryDirectory() as work:
