@@ -20,8 +20,8 @@ COLUMNS = ["current", "temperature", "voltage", "frequency", "emission"]
 
 def devices(args):
     if args.nodb:
-        for spec in args.names:
-            host, instance = spec.split("/", 1)
+        for name in args.names:
+            host, instance = name.split("/", 1)
             for n in range(1, 11):
                 yield f"tango://{host}/corvane/{instance}/ch{n}#dbase=no"
         return
