@@ -228,6 +228,9 @@ void MainWindow::shut_down_threads()
         if (laser)
             laser->worker->stop_and_wait();
     }
+    serial->set_tick_source(nullptr);
+    if (can_bus)
+        can_bus->set_tick_source(nullptr);
     // Runs after everything already queued to the serial thread, the output-off
     // frames of the closing question included, and waits until they left.
     QMetaObject::invokeMethod(serial.get(), &serial_object::sl_shutdown, Qt::BlockingQueuedConnection);

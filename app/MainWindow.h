@@ -1,5 +1,6 @@
 #pragma once
 
+#include "poll_scheduler.h"
 #include "port_list.h"
 #include "serial_conf_struct.h"
 #include "serial_message_struct.h"
@@ -251,6 +252,8 @@ private:
     can_id_validator* can_id_check = nullptr;
     std::unique_ptr<settings_file> settings;
     port_list ports;
+    // Every channel's polling, served at the ticks of the connected transport.
+    std::shared_ptr<poll_scheduler> polling = poll_scheduler::shared();
     std::unique_ptr<QThread> serial_thread;
     std::unique_ptr<serial_object> serial;
     std::unique_ptr<QThread> can_thread;

@@ -46,8 +46,12 @@ void MainWindow::connection_attempt()
                                          ? static_cast<bus_transport*>(can_bus.get())
                                          : serial.get();
     emit sig_serial_conf(serial_conf);
-    // From now on the channels' frames go to this worker; the other one is closed.
-    active_transport.store(transport);
+    // From now on the channels' frames go to this worker, and its ticks make
+    // the polls; the other one is closed.
+    bus_transport* const previous = active_transport.exchange(transport);
+    if (previous && previous != transport)
+        previous->set_tick_source(nullptr);
+    transport->set_tick_source(polling.get());
     QMetaObject::invokeMethod(transport, &bus_transport::sl_connect_serial, Qt::QueuedConnection);
 }
 
@@ -74,7 +78,8 @@ void MainWindow::on_connection_mode_clicked()
 {
     if (ui->connection_mode->isChecked()) {
         saved_port_name = ui->serial_combo_box->currentData().toString();
-        reconnect_timer.start(300);
+        if (!connected)
+            reconnect_timer.start(300);
         auto_connection = true;
     } else {
         reconnect_timer.stop();
@@ -125,6 +130,7 @@ void MainWindow::sl_serial_connected()
     saved_port_name = ui->serial_combo_box->currentData().toString();
     saved_port_speed = ui->baudrate_edit_line->text();
     device_heartbeat_timer.start(4000);
+    reconnect_timer.stop(); // nothing to wait for while connected; the loss starts it again
     ui->serial_combo_box->setEnabled(false);
     apply_system_configuration();
 }
@@ -155,6 +161,8 @@ void MainWindow::sl_serial_disconnected()
                                              ? tr("(%1)").arg(last_transport_error)
                                          : lost ? tr("(connection lost)") : QString());
     ui->serial_combo_box->setEnabled(true);
+    if (auto_connection && !threads_stopped && !reconnect_timer.isActive())
+        reconnect_timer.start(300);
     for (const auto& laser : lasers) {
         laser->worker->running.store(false);
         laser->worker->poll_enabled.store(false);

@@ -78,8 +78,11 @@ bool poll_scheduler::join(poll_client* client, std::chrono::milliseconds delay, 
     }
     client->restart();
     entries.push_back({client, due, pace, true});
+    const std::function<void()> wake = host_wake;
     lock.unlock();
     changed.notify_all();
+    if (wake)
+        wake();
     return true;
 }
 
@@ -158,7 +161,7 @@ void poll_scheduler::run_thread()
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
         time_point next;
-        if (!earliest(next)) {
+        if (host_wake || !earliest(next)) {
             changed.wait(lock);
             continue;
         }
@@ -169,6 +172,34 @@ void poll_scheduler::run_thread()
         }
         serve(lock, t);
     }
+}
+
+void poll_scheduler::attach_host(std::function<void()> wake)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        host_wake = std::move(wake);
+    }
+    changed.notify_all(); // the own thread idles, or takes over again
+}
+
+poll_scheduler::time_point poll_scheduler::serve_due(time_point instant)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool was = scheduler_thread;
+    scheduler_thread = true; // what is delivered now is a poll
+    time_point next;
+    while (earliest(next) && next <= instant)
+        serve(lock, instant);
+    scheduler_thread = was;
+    return earliest(next) ? next : time_point::max();
+}
+
+poll_scheduler::time_point poll_scheduler::next_due() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    time_point next;
+    return earliest(next) ? next : time_point::max();
 }
 
 void poll_scheduler::advance_to(time_point t, const std::function<std::chrono::microseconds(time_point)>& late)

@@ -2,6 +2,7 @@
 
 #include "poll_client.h"
 #include "pace_clock.h"
+#include "tick_source.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -19,10 +20,12 @@
 // every channel due then to the same later instant, so that they stay in
 // step with each other.
 //
-// The clock is injected: the program's scheduler runs its own thread on the
-// steady clock; a test drives a manual one through advance_to() and sees
-// exactly which instant each frame was sent at.
-class poll_scheduler
+// Who serves: the program's scheduler is hosted by the transport that is
+// connected (its ticks make the frames they write, one wake-up for both);
+// without a host it runs a thread of its own on the steady clock. A test
+// drives a manual one through advance_to() and sees exactly which instant
+// each frame was sent at.
+class poll_scheduler : public tick_source
 {
 public:
     using clock = pace_clock::clock;
@@ -30,7 +33,7 @@ public:
     enum class mode { threaded, manual };
 
     explicit poll_scheduler(mode m = mode::threaded);
-    ~poll_scheduler();
+    ~poll_scheduler() override;
     poll_scheduler(const poll_scheduler&) = delete;
     poll_scheduler& operator=(const poll_scheduler&) = delete;
 
@@ -57,8 +60,13 @@ public:
     // its instant plus late(instant) (how late that wake-up came).
     void advance_to(time_point t, const std::function<std::chrono::microseconds(time_point)>& late = {});
 
-    // Whether the calling thread is the scheduler's own (frames it delivers
-    // are polls).
+    // Hosting: while a host is attached the scheduler's own thread idles.
+    void attach_host(std::function<void()> wake) override;
+    time_point serve_due(time_point instant) override;
+    time_point next_due() const override;
+
+    // Whether the calling thread is serving the schedule now (frames it
+    // delivers are polls).
     static bool in_scheduler_thread();
 
     // A wake-up later than this after its instant misses the transport's tick.
@@ -84,6 +92,7 @@ private:
     std::vector<entry> entries;
     poll_client* delivering = nullptr;
     bool stopping = false;
+    std::function<void()> host_wake; // set while a host serves
     time_point manual_now{};
     std::thread worker;
 };

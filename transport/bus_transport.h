@@ -2,6 +2,7 @@
 
 #include "serial_conf_struct.h"
 #include "serial_message_struct.h"
+#include "tick_source.h"
 
 #include <QByteArray>
 #include <QMetaObject>
@@ -22,6 +23,9 @@ public:
     // Any thread: one frame line ("t", 3 hex id digits, "8", 16 hex data
     // digits, CR) for the next pace tick; dropped while not connected.
     virtual void queue_frame(const QByteArray& line) = 0;
+    // Any thread: this transport's ticks serve the polling from now on
+    // (nullptr: no longer).
+    virtual void set_tick_source(tick_source* source) = 0;
     // Any thread: one frame line written as soon as the worker gets to it, in
     // a write of its own, behind what was posted to the worker before.
     void write_soon(const QByteArray& line)

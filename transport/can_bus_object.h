@@ -27,6 +27,7 @@ public:
     ~can_bus_object() override;
 
     void queue_frame(const QByteArray& line) override;
+    void set_tick_source(tick_source* source) override { pump.set_source(source); }
 
     // Received frames refused since the start (extended identifier, remote,
     // error, not eight data bytes, flexible data rate): never decoded.

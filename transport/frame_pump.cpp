@@ -3,6 +3,7 @@
 #include "pace_clock.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -13,9 +14,7 @@ constexpr std::chrono::milliseconds normal_tick{15};
 constexpr std::chrono::milliseconds mini_usb_tick{50};
 constexpr std::chrono::microseconds tick_offset{3000};
 // Received frames are handed on at most this often while the ticks run.
-constexpr int rx_post_ms = 30;
-// Ticks without traffic before the ticks stop.
-constexpr int quiet_ticks_before_sleep = 4;
+constexpr int rx_post_ms = 100;
 
 } // namespace
 
@@ -27,6 +26,24 @@ frame_pump::frame_pump(QObject* owner, std::function<void(const QByteArray&)> wr
     timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, &frame_pump::sl_tick);
     tx_batch.reserve(int(tx_frame_queue::capacity) * tx_frame_queue::slot_bytes);
+}
+
+frame_pump::~frame_pump()
+{
+    set_source(nullptr);
+}
+
+void frame_pump::set_source(tick_source* s)
+{
+    tick_source* const old = source.exchange(s);
+    if (old == s)
+        return;
+    if (old)
+        old->attach_host({});
+    if (s) {
+        s->attach_host([this] { QMetaObject::invokeMethod(this, &frame_pump::sl_source_changed, Qt::QueuedConnection); });
+        QMetaObject::invokeMethod(this, &frame_pump::sl_source_changed, Qt::QueuedConnection);
+    }
 }
 
 void frame_pump::queue(const QByteArray& line)
@@ -72,14 +89,17 @@ void frame_pump::close()
     open.store(false);
     post_received(); // complete frames read before the loss still count
     discard_queued();
-    timer.stop();
-    quiet_ticks = 0;
+    ticks_running = false;
     asleep.store(true);
+    // The source goes on being served, its frames dropped, until it rests:
+    // a channel that stops polling leaves at the end of its pass.
+    tick_source* const s = source.load();
+    sleep_until(s ? s->next_due() : tick_source::time_point::max());
 }
 
 void frame_pump::end_of_read()
 {
-    if (!timer.isActive())
+    if (!ticks_running)
         post_received();
 }
 
@@ -103,42 +123,86 @@ void frame_pump::sl_tick()
 {
     if (on_tick)
         on_tick();
+    // The instant this tick belongs to: the source's frames of that instant
+    // are made now and leave in this tick's write.
+    tick_source::time_point due = tick_source::time_point::max();
+    if (tick_source* const s = source.load())
+        due = s->serve_due(pace_clock::clock::now() - tick_offset);
     if (!open.load()) {
         // Lost between the queueing and this tick: nothing leaves without a device.
-        asleep.store(true);
         discard_queued();
+        ticks_running = false;
+        asleep.store(true);
+        sleep_until(due);
         return;
     }
-    const bool wrote = write_queued();
-    const bool received = !rx_batch.isEmpty();
-    if (received && (!since_rx_post.isValid() || since_rx_post.elapsed() >= rx_post_ms))
-        post_received();
-    quiet_ticks = wrote || received ? 0 : quiet_ticks + 1;
-    if (quiet_ticks >= quiet_ticks_before_sleep) {
-        asleep.store(true);
-        // A line queued before the store found the ticks running and woke nobody.
-        if (tx.empty()) {
-            quiet_ticks = 0;
-            return;
-        }
-        asleep.store(false);
+    if (write_queued()) {
+        // The replies are read at the next tick, with the next instant's frames.
+        if (!since_rx_post.isValid() || since_rx_post.elapsed() >= rx_post_ms)
+            post_received();
+        plan_tick(std::chrono::milliseconds(1));
+        return;
     }
-    plan_tick(std::chrono::milliseconds(1));
+    // Nothing to write: the ticks stop until the source's next step. What
+    // came goes on now; replies still on their way wake the thread as they
+    // arrive (the transport reads at once while the ticks are stopped).
+    post_received();
+    asleep.store(true);
+    // A line queued before the store found the ticks running and woke nobody.
+    if (!tx.empty()) {
+        asleep.store(false);
+        plan_tick(std::chrono::milliseconds(1));
+        return;
+    }
+    ticks_running = false;
+    sleep_until(due);
 }
 
 void frame_pump::sl_wake()
 {
     // The first line of a grid instant woke the thread; the others of that
     // instant are on their way, and the tick just after it takes them all.
-    if (!timer.isActive())
+    if (!ticks_running)
         plan_tick(std::chrono::milliseconds(0));
+}
+
+void frame_pump::sl_source_changed()
+{
+    // A step now falls due earlier than the timer was set for. Running ticks
+    // meet it on their own: every due step lies on their grid.
+    if (ticks_running)
+        return;
+    tick_source* const s = source.load();
+    if (!s)
+        return;
+    const auto due = s->next_due();
+    if (due == tick_source::time_point::max())
+        return;
+    const auto now = pace_clock::clock::now();
+    const auto at = due + tick_offset;
+    if (timer.isActive() && now + std::chrono::milliseconds(timer.remainingTime()) <= at)
+        return;
+    sleep_until(due);
 }
 
 void frame_pump::plan_tick(std::chrono::milliseconds at_least)
 {
     using namespace std::chrono;
+    ticks_running = true;
     const auto period = slow_pace.load(std::memory_order_relaxed) ? mini_usb_tick : normal_tick;
     const auto now = pace_clock::clock::now();
     const auto next = pace_clock::next_slot(now + at_least, period, tick_offset);
     timer.start(int(ceil<milliseconds>(next - now).count()));
+}
+
+void frame_pump::sleep_until(tick_source::time_point due)
+{
+    using namespace std::chrono;
+    if (due == tick_source::time_point::max()) {
+        timer.stop();
+        return;
+    }
+    const auto now = pace_clock::clock::now();
+    const auto wait = ceil<milliseconds>(due + tick_offset - now).count();
+    timer.start(int(std::max<decltype(wait)>(0, wait)));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial_message_struct.h"
+#include "tick_source.h"
 #include "tx_frame_queue.h"
 
 #include <QByteArray>
@@ -12,11 +13,12 @@
 #include <functional>
 
 // The traffic between a transport's thread and the others, kept quiet.
-// Channel polls are queued from their threads into a ring and written
-// together on a pace tick just after each instant of the channels' grid:
-// one write for all channels whose frames fell due. Received frames go to
-// the GUI thread in batches. After a few ticks without traffic the ticks
-// stop; the next line queued wakes the thread again.
+// On a pace tick just after each instant of the channels' grid the tick
+// source (the polling) makes the frames that fell due, and they leave in one
+// write together with lines other threads put into the ring. Received frames
+// go to the GUI thread in batches. A tick that writes nothing stops the
+// ticks: the thread sleeps until the source's next step falls due, a line is
+// queued, or replies arrive.
 //
 // A child of its transport, so it lives in the transport's thread; only
 // queue() and the flags may be used from other threads.
@@ -27,6 +29,10 @@ class frame_pump : public QObject
 public:
     // write: hands a block of frame lines to the device (transport thread).
     frame_pump(QObject* owner, std::function<void(const QByteArray&)> write);
+    ~frame_pump() override;
+
+    // Any thread: the ticks serve this source from now on (nullptr: none).
+    void set_source(tick_source* s);
 
     // Set by the transport while its device takes lines; lines queued while
     // it is clear are dropped, as a write to a closed port would be.
@@ -51,7 +57,7 @@ public:
     void add_received(const serial_message_struct& sm) { rx_batch.append(sm); }
     void end_of_read();
     // The ticks are running: a transport may leave its reading to them.
-    bool ticking() const { return timer.isActive(); }
+    bool ticking() const { return ticks_running; }
     // Transport thread: called at the start of every tick.
     std::function<void()> on_tick;
 
@@ -61,11 +67,14 @@ signals:
 private slots:
     void sl_tick();
     void sl_wake();
+    void sl_source_changed();
 
 private:
     void post_received();
     void discard_queued();
     void plan_tick(std::chrono::milliseconds at_least);
+    // Stops the ticks; the timer then wakes the thread for the source's next step.
+    void sleep_until(tick_source::time_point due);
 
     std::function<void(const QByteArray&)> write;
     tx_frame_queue tx;
@@ -73,7 +82,8 @@ private:
     serial_message_batch rx_batch; // received since the last hand-over
     QElapsedTimer since_rx_post;
     QTimer timer;
-    int quiet_ticks = 0;
+    bool ticks_running = false;
+    std::atomic<tick_source*> source{nullptr};
     // The ticks have stopped: a producer that finds it so wakes the thread.
     std::atomic<bool> asleep{true};
     // Lines sent the slow way (ring full) and not yet written: later lines follow them.

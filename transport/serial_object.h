@@ -36,6 +36,7 @@ public:
     // port is open, and a line queued while it is closed is dropped, as a
     // write to a closed port would be.
     void queue_frame(const QByteArray& line) override;
+    void set_tick_source(tick_source* source) override { pump.set_source(source); }
 
 signals:
     void sig_write_to_port(QByteArray data);

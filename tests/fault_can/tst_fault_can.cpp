@@ -49,7 +49,7 @@ void tst_fault_can::interface_faults()
         }
         QVERIFY2(was_connected == r.connects && w.connected == r.stays, r.iface);
         QTRY_VERIFY2(serial_log::lines.count(said) == 1, r.iface);
-        QVERIFY2(ui->label->text().toInt() == r.frames, r.iface);
+        QVERIFY2(ui->label->text().toInt() == r.frames, qPrintable(QString(r.iface) + " " + ui->label->text()));
         if (!r.connects) {
             // Auto connection tries again and again: the same device, the same words once.
             ui->connection_mode->click();
