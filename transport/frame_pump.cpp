@@ -14,7 +14,7 @@ constexpr std::chrono::milliseconds normal_tick{15};
 constexpr std::chrono::milliseconds mini_usb_tick{50};
 constexpr std::chrono::microseconds tick_offset{3000};
 // Received frames are handed on at most this often while the ticks run.
-constexpr int rx_post_ms = 100;
+constexpr int rx_post_ms = 250;
 
 } // namespace
 
@@ -89,12 +89,11 @@ void frame_pump::close()
     open.store(false);
     post_received(); // complete frames read before the loss still count
     discard_queued();
-    ticks_running = false;
     asleep.store(true);
     // The source goes on being served, its frames dropped, until it rests:
     // a channel that stops polling leaves at the end of its pass.
     tick_source* const s = source.load();
-    sleep_until(s ? s->next_due() : tick_source::time_point::max());
+    rest_until(s ? s->next_due() : tick_source::time_point::max());
 }
 
 void frame_pump::end_of_read()
@@ -121,6 +120,9 @@ void frame_pump::post_received()
 
 void frame_pump::sl_tick()
 {
+    // Lines another thread queues from now on are taken by this tick's write
+    // or found by the check before the ticks stop.
+    asleep.store(false);
     if (on_tick)
         on_tick();
     // The instant this tick belongs to: the source's frames of that instant
@@ -131,9 +133,8 @@ void frame_pump::sl_tick()
     if (!open.load()) {
         // Lost between the queueing and this tick: nothing leaves without a device.
         discard_queued();
-        ticks_running = false;
         asleep.store(true);
-        sleep_until(due);
+        rest_until(due);
         return;
     }
     if (write_queued()) {
@@ -154,8 +155,7 @@ void frame_pump::sl_tick()
         plan_tick(std::chrono::milliseconds(1));
         return;
     }
-    ticks_running = false;
-    sleep_until(due);
+    rest_until(due);
 }
 
 void frame_pump::sl_wake()
@@ -193,6 +193,15 @@ void frame_pump::plan_tick(std::chrono::milliseconds at_least)
     const auto now = pace_clock::clock::now();
     const auto next = pace_clock::next_slot(now + at_least, period, tick_offset);
     timer.start(int(ceil<milliseconds>(next - now).count()));
+}
+
+void frame_pump::rest_until(tick_source::time_point due)
+{
+    const bool was_running = ticks_running;
+    ticks_running = false;
+    if (was_running && on_rest)
+        on_rest();
+    sleep_until(due);
 }
 
 void frame_pump::sleep_until(tick_source::time_point due)

@@ -58,8 +58,10 @@ public:
     void end_of_read();
     // The ticks are running: a transport may leave its reading to them.
     bool ticking() const { return ticks_running; }
-    // Transport thread: called at the start of every tick.
+    // Transport thread: called at the start of every tick, and when the
+    // ticks stop (until the next one starts the transport reads on its own).
     std::function<void()> on_tick;
+    std::function<void()> on_rest;
 
 signals:
     void sig_received(serial_message_batch frames);
@@ -74,6 +76,7 @@ private:
     void discard_queued();
     void plan_tick(std::chrono::milliseconds at_least);
     // Stops the ticks; the timer then wakes the thread for the source's next step.
+    void rest_until(tick_source::time_point due);
     void sleep_until(tick_source::time_point due);
 
     std::function<void(const QByteArray&)> write;

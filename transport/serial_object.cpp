@@ -4,6 +4,9 @@
 
 #include <QDebug>
 #include <QMetaObject>
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 namespace {
 
@@ -22,9 +25,13 @@ serial_object::serial_object(QObject* parent)
     qRegisterMetaType<serial_message_struct>("serial_message_struct");
     qRegisterMetaType<serial_message_batch>("serial_message_batch");
     connect(&pump, &frame_pump::sig_received, this, &serial_object::sig_serial_rx_can_batch);
-    pump.on_tick = [this] {
+    // While the ticks run the port is read at each tick, in the tick's own
+    // wake-up: replies that arrive one by one (as a USB adapter hands them
+    // on) then cost no wake-up each. Between runs of ticks its notifier reads.
+    pump.on_tick = [this] { read_at_tick(); };
+    pump.on_rest = [this] {
         if (read_notifier)
-            read_notifier->setEnabled(true); // what came since the last tick is read in this wake-up
+            read_notifier->setEnabled(true);
     };
     qRegisterMetaType<serial_conf_struct>("serial_conf_struct");
     qRegisterMetaType<QSerialPort::SerialPortError>("QSerialPort::SerialPortError");
@@ -122,8 +129,24 @@ void serial_object::sl_disconnect_serial()
 
 void serial_object::sl_write_to_port(QByteArray data)
 {
-    if (port.isOpen() && port.isWritable())
-        port.write(data);
+    if (!port.isOpen() || !port.isWritable())
+        return;
+    // Straight to the device when nothing waits in the port's buffer: one
+    // system call, no turn of the event loop for its write notifier. What
+    // the device cannot take now leaves through the buffer.
+    qint64 done = 0;
+    if (port.bytesToWrite() == 0) {
+        const ssize_t n = ::write(port.handle(), data.constData(), size_t(data.size()));
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            device_lost();
+            return;
+        }
+        done = std::max<qint64>(0, n);
+        if (done > 0)
+            emit port.bytesWritten(done); // as the port itself reports what it wrote
+    }
+    if (done < data.size())
+        port.write(data.constData() + done, data.size() - done);
 }
 
 void serial_object::sl_shutdown()
@@ -145,6 +168,11 @@ void serial_object::sl_handle_error(QSerialPort::SerialPortError error)
     // device is gone, and closing stops the read notifications.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
         return;
+    device_lost();
+}
+
+void serial_object::device_lost()
+{
     if (!port.isOpen())
         return;
     qDebug() << "some ERROR with serial port";
@@ -180,13 +208,47 @@ void serial_object::sl_read_from_port()
     if (!port.isOpen() || !port.isReadable())
         return;
     rx_buffer.append(port.readAll());
+    take_lines();
+}
+
+void serial_object::read_at_tick()
+{
+    if (!port.isOpen())
+        return;
+    // What the notifier read before the ticks began (reading it switches the
+    // notifier on again, so it goes first).
+    if (port.bytesAvailable() > 0)
+        rx_buffer.append(port.readAll());
+    if (read_notifier)
+        read_notifier->setEnabled(false);
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(port.handle(), chunk, sizeof chunk);
+        if (n > 0) {
+            rx_buffer.append(chunk, int(n));
+            if (size_t(n) < sizeof chunk)
+                break; // all there was
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Nothing more now: 0 in the raw mode the port is set to, or EAGAIN.
+        // A hang-up shows at the next write or to the notifier once the ticks stop.
+        if (n == 0 || errno == EAGAIN)
+            break;
+        take_lines(); // an error such as EIO: the device is gone
+        device_lost();
+        return;
+    }
+    take_lines();
+}
+
+void serial_object::take_lines()
+{
     if (rx_buffer.isEmpty())
         return;
     cut_rx_lines(rx_buffer, [this](const serial_message_struct& sm) { pump.add_received(sm); });
     pump.end_of_read();
-    // readAll() switched the notifier on; the next tick reads what follows.
-    if (read_notifier && pump.ticking())
-        read_notifier->setEnabled(false);
 }
 
 void serial_object::find_read_notifier()

@@ -60,14 +60,16 @@ private slots:
 
 private:
     void drop_port();
+    // The device is gone: closed and reported once.
+    void device_lost();
+    void read_at_tick();
+    // Cuts what was read into frame records for the pump.
+    void take_lines();
     // Waits until what is queued has left; false when the port is closed
     // (a device error closed it meanwhile).
     bool wait_written(int timeout_ms);
 
-    // While the ticks run, replies are read at the ticks: the port's read
-    // notifier is switched off after each read and on again at the next tick,
-    // so that replies arriving one by one (as a USB adapter hands them on)
-    // wake the thread once per tick instead of once each.
+    // The port's read notifier: off while the ticks run and read the port.
     void find_read_notifier();
     QPointer<QSocketNotifier> read_notifier;
 
