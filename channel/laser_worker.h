@@ -12,8 +12,9 @@
 // The polling of one channel: asks its board for identity and readings, one
 // query frame per pace interval, on the grid that all channels share. It
 // never reads replies; the decoder stores them into the driver_state this
-// worker carries. The frames are sent from the scheduler's thread, which
-// drives every channel's passes as state machines (no thread per channel).
+// worker carries. The frames are sent by the scheduler, which drives every
+// channel's passes as state machines from the connected transport's thread
+// (no thread per channel).
 class laser_worker : public QObject, public driver_state, private poll_client
 {
     Q_OBJECT

@@ -7,7 +7,6 @@
 #include "laser_object.h"
 #include "laser_worker.h"
 #include "panel_template.h"
-#include "wait_ms.h"
 
 #include <QCloseEvent>
 #include <QHideEvent>
@@ -22,8 +21,6 @@
 namespace {
 
 constexpr int refresh_interval_ms = 40;
-constexpr int pause_ms = 50;   // lets the parameter poll fall silent, and paces the repeats
-constexpr int repeats = 3;     // set commands are idempotent; repeats cover lost frames
 
 constexpr float tec_threshold = 0.15f;  // A; a lower TEC current limit means "no TEC"
 constexpr float tec_off_current = 0.1f; // A; written when the operator unchecks the TEC box
@@ -425,34 +422,6 @@ void laser_params::closeEvent(QCloseEvent* event)
     ui->set_refused_label->hide();
     emit sig_laser_conf_dialog_is_hided();
     QMainWindow::closeEvent(event);
-}
-
-void laser_params::send_sequence(const QString& what, const frame_encoder& encode)
-{
-    if (!laser || !laser->worker)
-        return;
-    laser_object* const bound = laser;
-    laser_worker* const worker = laser->worker;
-
-    ui->set_refused_label->hide(); // a refusal speaks of the previous SET only
-    worker->param_reading = false;
-    wait_ms(pause_ms);
-
-    char buf[can_frame_line_length] = {};
-    uint32_t len = 0;
-    if (encode(*worker, buf, &len)) {
-        const QByteArray frame(buf, static_cast<int>(len));
-        emit sig_parameter_written(bound->index, what);
-        for (int i = 0; i < repeats; ++i) {
-            emit sig_thread_serial_write(frame);
-            wait_ms(pause_ms);
-        }
-    }
-
-    // Closing the window during the waits handed the channel back to normal
-    // polling; taking it for the parameter poll again would starve its panel.
-    if (laser == bound && isVisible())
-        worker->param_reading = true;
 }
 
 void laser_params::fit_to_contents()

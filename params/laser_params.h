@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <QPointer>
+#include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -75,8 +78,20 @@ private:
     using frame_encoder = std::function<bool(const laser_worker&, char* buf, uint32_t* len)>;
 
     // Pauses the parameter poll, waits 50 ms, sends the frame three times
-    // with 50 ms after each, and resumes the poll.
+    // with 50 ms after each, and resumes the poll. Paced by a timer, never a
+    // nested event loop; a SET made meanwhile waits for the one before.
     void send_sequence(const QString& what, const frame_encoder& encode);
+    struct pending_write
+    {
+        QPointer<laser_object> bound;
+        QString what;
+        frame_encoder encode;
+        QByteArray frame; // made when the poll has fallen silent
+    };
+    void write_step();
+    std::deque<pending_write> writes; // the front one is being sent
+    QTimer* write_pacer = nullptr;
+    int write_stage = 0;
     static QString describe(const QLabel& caption, double entered);
     // Runs go() at once, or after Yes to `question` when `ask`; the question
     // names the bound channel and is answered without a nested event loop.

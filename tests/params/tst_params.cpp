@@ -46,6 +46,8 @@ struct bench
         window.view_update_timer_slot();
     }
     laser_worker& worker() { return *channel->worker; }
+    // A SET runs on its own timer: the poll is taken back when it has ended.
+    bool write_ended() { return QTest::qWaitFor([this] { return worker().param_reading.load(); }, 2000); }
     void reply(int code, int32_t value)
     {
         const auto u = static_cast<uint32_t>(value);
@@ -170,7 +172,7 @@ void tst_params::set_buttons()
         clock.start();
         b.get<QAbstractButton>(qPrintable(button))->click();
         const auto check = [&](bool ok, const QString& what) { faults << (ok ? "" : tag + what); };
-        check(b.worker().param_reading, "poll not resumed");
+        check(b.write_ended(), "poll not resumed");
         QString sent;
         for (const QList<QVariant>& f : b.frames)
             sent += f.at(0).toByteArray();
@@ -204,6 +206,7 @@ void tst_params::unsent_input_and_late_replies()
 
     b.spin("res_set_spin")->setValue(100000);
     b.get<QAbstractButton>("res_set_but")->click();
+    QVERIFY(b.write_ended());
     QVERIFY(b.frames.isEmpty() && !b.message().isEmpty());
     // A late reply refilling the editor during the pause: the clicked value goes out, the refusal goes.
     b.spin("res_set_spin")->setValue(12345);
@@ -212,6 +215,7 @@ void tst_params::unsent_input_and_late_replies()
         b.window.view_update_timer_slot();
     });
     b.get<QAbstractButton>("res_set_but")->click();
+    QVERIFY(b.write_ended());
     QCOMPARE(b.frames.count(), 3);
     QCOMPARE(b.frames.at(0).at(0).toByteArray(), QByteArray("t00581600000000003039\r"));
     QCOMPARE(b.shown("res_set_spin"), QStringLiteral("999"));
@@ -224,7 +228,8 @@ void tst_params::unsent_input_and_late_replies()
         b.worker().param_reading = false;
     });
     b.get<QAbstractButton>("res_set_but")->click();
-    QCOMPARE(b.frames.count(), 6);
+    QTRY_COMPARE(b.frames.count(), 6);
+    QTest::qWait(100); // past the write's last pause
     QVERIFY(!b.worker().param_reading && !b.window.isVisible());
     QCOMPARE(hidden.count(), 1);
     b.reply(0xB7, 400); // hidden, the window does not refresh; shown again, it does at once
@@ -232,6 +237,22 @@ void tst_params::unsent_input_and_late_replies()
     QCOMPARE(b.shown("temp_max_label"), QStringLiteral("35.0"));
     b.window.show();
     QCOMPARE(b.shown("temp_max_label"), QStringLiteral("40.0"));
+
+    // A second SET clicked during the first waits for it: three copies each, in order, poll paused throughout.
+    b.frames.clear();
+    b.worker().param_reading = true;
+    b.spin("res_set_spin")->setValue(7);
+    b.get<QAbstractButton>("res_set_but")->click();
+    b.spin("beta_set_spin")->setValue(8);
+    b.get<QAbstractButton>("bet_set_but")->click();
+    QVERIFY(!b.worker().param_reading);
+    QTRY_COMPARE(b.frames.count(), 6);
+    QVERIFY(!b.worker().param_reading);
+    QVERIFY(b.write_ended());
+    QByteArray sent;
+    for (const QList<QVariant>& f : b.frames)
+        sent += f.at(0).toByteArray();
+    QCOMPARE(sent, QByteArray("t00581600000000000007\r").repeated(3) + QByteArray("t00581500000000000008\r").repeated(3));
 }
 
 // A lower limit above the upper one is refused; while the laser emits, raising
@@ -280,6 +301,8 @@ void tst_params::limits_kept_in_order_and_asked_while_emitting()
             box->button(r.answer == 'y' ? QMessageBox::Yes : QMessageBox::No)->click();
             QTRY_VERIFY(!b.window.findChild<QMessageBox*>("emitting_question"));
         }
+        if (!b.write_ended())
+            faults << tag + "poll not resumed";
         QString sent;
         for (const QList<QVariant>& f : b.frames)
             sent += f.at(0).toByteArray();
