@@ -27,7 +27,7 @@ import tango
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tango"))
 from tango_database import Database, tools  # noqa: E402  (the tests' database rig)
-from tango_devices import free_port  # noqa: E402
+from tango_devices import free_port, write_settings  # noqa: E402
 
 SIM, STUDIO = sys.argv[1], sys.argv[2]
 N = int(sys.argv[3]) if len(sys.argv) > 3 else 4
@@ -48,15 +48,10 @@ def start(work, k, tango_host):
     folder = f"{work}/pc{k}"
     os.makedirs(folder)
     link = f"{folder}/dev/ttyB{k}"
-    conf = f"[serial]\nportname={link}\nconnection_mode=true\n[device_conf]\n"
+    write_settings(folder, link, range(21, 31))
     sim = [SIM, "--link", link, "--quiet", "--settle-ms", "300"]
     for ch in range(1, 11):
-        key = "" if ch == 1 else f"_{ch}"
-        enabled = "channel_enabled" if ch == 1 else f"channel_{ch}_enabled"
-        conf += f"{enabled}=true\nedit_name{key}=CH{ch}\naddr{key}={20 + ch}\n"
         sim += ["--board", f"{TYPES[ch - 1]}:{20 + ch}"]
-    with open(f"{folder}/settings.ini", "w") as f:
-        f.write(conf + "[settings]\navailable=1\n")
     procs = [subprocess.Popen(sim, cwd=folder)]
     while not os.path.exists(link):
         time.sleep(0.05)
@@ -116,6 +111,7 @@ def main():
                     time.sleep(0.2)
                 proxies.append(d)
             studios = [procs[1].pid for procs, _ in runs]
+            sims = [procs[0].pid for procs, _ in runs]
             print("tango_bench: every channel answers", file=sys.stderr, flush=True)
             idle = cpu_percent(studios, SECONDS / 2)
 
@@ -146,11 +142,14 @@ def main():
                     toggles[0] += 1
                     on = not on
                     stop.wait(1.0)
-            t = threading.Thread(target=toggle)
+            t = threading.Thread(target=toggle, daemon=True)
             t.start()
-            busy = cpu_percent(studios, SECONDS)
-            stop.set()
-            t.join()
+            try:
+                busy = cpu_percent(studios + sims, SECONDS)
+                busy, sim_busy = busy[:N], busy[N:]
+            finally:
+                stop.set()
+                t.join()
             ms = sorted(pull(subs))
             print("tango_bench: toggled", file=sys.stderr, flush=True)
             for d, eid in subs:
@@ -158,14 +157,16 @@ def main():
             del subs, proxies
             if not ms:
                 sys.exit("tango_bench: no events")
-            print(f"tango_bench: {N} programs {'with' if db else 'without'} a database, {N * 10} channels, {len(ATTRIBUTES)} attributes each "
-                  f"({'+'.join(ATTRIBUTES)}), subscribed in {subscribe_s:.2f} s")
+            print(f"tango_bench: {N} programs {'with' if db else 'without'} a database, {N * 10} channels, "
+                  f"{len(ATTRIBUTES)} attributes each ({'+'.join(ATTRIBUTES)}), subscribed in {subscribe_s:.2f} s")
             print(f"tango_bench: {toggles[0]} rounds of On/Off over every channel, {len(ms)} events, "
                   f"latency median {statistics.median(ms):.2f} ms, 99th {ms[int(0.99 * (len(ms) - 1))]:.2f} ms, "
                   f"max {ms[-1]:.2f} ms")
             print("tango_bench: CPU per program (median of %d): no client %.1f %%, subscribed %.1f %%, "
                   "subscribed while outputs toggle %.1f %%" % (N, statistics.median(idle), statistics.median(quiet),
                                                               statistics.median(busy)))
+            print("tango_bench: while outputs toggle: all %d programs %.0f %%, their simulators %.0f %% "
+                  "(of one core)" % (N, sum(busy), sum(sim_busy)))
         finally:
             for procs, _ in runs:
                 procs[1].send_signal(signal.SIGTERM)

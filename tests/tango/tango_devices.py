@@ -57,6 +57,17 @@ def free_port():
                 pass
 
 
+def write_settings(work, link, addresses):
+    """settings.ini for a program on the simulator at `link`: channels 1.. enabled, at these CAN addresses."""
+    conf = "[serial]\nportname=%s\nconnection_mode=true\n[device_conf]\n" % link
+    for ch, address in enumerate(addresses, 1):
+        key = "" if ch == 1 else f"_{ch}"
+        enabled = "channel_enabled" if ch == 1 else f"channel_{ch}_enabled"
+        conf += f"{enabled}=true\nedit_name{key}=CH{ch}\naddr{key}={address}\n"
+    with open(f"{work}/settings.ini", "w") as f:
+        f.write(conf + "[settings]\navailable=1\n")
+
+
 def fail(text):
     sys.exit("tango_devices: " + text)
 
@@ -81,13 +92,7 @@ class Studio:
         self.work, self.port, self.remote = work, free_port(), free_port()
         self.instance, self.tango_host = instance, tango_host
         self.link, self.frames, self.control = f"{work}/dev/ttyTG0", f"{work}/frames.txt", f"{work}/control"
-        conf = "[serial]\nportname=%s\nconnection_mode=true\n[device_conf]\n" % self.link
-        for ch, (board, _) in BOARDS.items():
-            key = "" if ch == 1 else f"_{ch}"
-            enabled = "channel_enabled" if ch == 1 else f"channel_{ch}_enabled"
-            conf += f"{enabled}=true\nedit_name{key}=CH{ch}\naddr{key}={board.split(':')[1]}\n"
-        with open(f"{work}/settings.ini", "w") as f:
-            f.write(conf + "[settings]\navailable=1\n")
+        write_settings(work, self.link, [board.split(":")[1] for board, _ in BOARDS.values()])
         self.sim = None
         if boards:
             args = [SIM, "--link", self.link, "--quiet", "--settle-ms", "300", "--frames", self.frames,
