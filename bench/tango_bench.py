@@ -25,6 +25,7 @@ import time
 
 import tango
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tango"))
 from tango_database import Database, tools  # noqa: E402  (the tests' database rig)
 from tango_devices import free_port, write_settings  # noqa: E402

@@ -15,6 +15,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from tango_devices import Studio, fail, free_port, wait_for  # exits 77 without python3-tango
 
 import tango

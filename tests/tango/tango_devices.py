@@ -69,7 +69,7 @@ def write_settings(work, link, addresses):
 
 
 def fail(text):
-    sys.exit("tango_devices: " + text)
+    sys.exit(os.path.splitext(os.path.basename(sys.argv[0]))[0] + ": " + text)
 
 
 def wait_for(what, check, timeout=15.0, found=None):
@@ -110,10 +110,14 @@ class Studio:
         self.proc = subprocess.Popen([STUDIO, "-platform", "offscreen", "--port", self.link, "--remote", str(self.remote),
                                       *serve, "--tango-instance", instance, *extra],
                                      cwd=work, env=env, stdout=self.log, stderr=subprocess.STDOUT)
-        if tango_host:
-            wait_for("the SCPI server", lambda: self.scpi("*IDN?"), found=self.output)
-        else:
-            wait_for("the TANGO server", lambda: self.device("studio").ping() >= 0)
+        try:
+            if tango_host:
+                wait_for("the SCPI server", lambda: self.scpi("*IDN?"), found=self.output)
+            else:
+                wait_for("the TANGO server", lambda: self.device("studio").ping() >= 0)
+        except BaseException:
+            self.stop()  # a simulator left running would keep CTest waiting on its output
+            raise
 
     def output(self):
         with open(f"{self.work}/studio.log") as f:
