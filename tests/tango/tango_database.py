@@ -114,12 +114,13 @@ def check_first_start(db, work):
 
 
 def check_read_by_name(studio):
-    d = tango.DeviceProxy(f"corvane/{INSTANCE}/ch1")
-    wait_for("ch1 by name", lambda: d.state() in (tango.DevState.ON, tango.DevState.OFF))
+    """A client finds the devices through the database alone (fresh proxies: no cached address)."""
+    def by_name(member):
+        return tango.DeviceProxy(f"corvane/{INSTANCE}/{member}")
+    wait_for("ch1 by name", lambda: by_name("ch1").state() in (tango.DevState.ON, tango.DevState.OFF))
     wait_for("ch1 temperature as the panel's",
-             lambda: abs(d.read_attribute("temperature").value - float(studio.scpi("CHAN1:MEAS:TEMP?"))) < 1e-9)
-    if tango.DeviceProxy(f"corvane/{INSTANCE}/studio").state() not in (tango.DevState.ON, tango.DevState.OFF):
-        fail("the program device by name: " + str(tango.DeviceProxy(f"corvane/{INSTANCE}/studio").state()))
+             lambda: abs(by_name("ch1").temperature - float(studio.scpi("CHAN1:MEAS:TEMP?"))) < 1e-9)
+    wait_for("the program device by name", lambda: by_name("studio").state() in (tango.DevState.ON, tango.DevState.OFF))
 
 
 def check_refused_start(work, tango_host, why):
