@@ -123,10 +123,10 @@ def check_read_by_name(studio):
     wait_for("the program device by name", lambda: by_name("studio").state() in (tango.DevState.ON, tango.DevState.OFF))
 
 
-def check_refused_start(work, tango_host, why):
+def check_refused_start(work, tango_host, instance, why):
     """A start that cannot serve says why and the program goes on: SCPI answers, SIGTERM exits 0."""
     os.makedirs(work)
-    studio = Studio(work, tango_host=tango_host, instance=INSTANCE)
+    studio = Studio(work, tango_host=tango_host, instance=instance)
     try:
         wait_for(f"the message {why!r}", lambda: why in studio.output(), found=studio.output)
         time.sleep(0.5)
@@ -139,6 +139,8 @@ def check_refused_start(work, tango_host, why):
         rc = studio.stop()
     if rc != 0:
         fail(f"exit code {rc} after a refused TANGO start:\n{studio.output()[-2000:]}")
+    if os.path.exists(f"{work}/touched"):
+        fail(f"the instance name {instance!r} ran as a shell command")
 
 
 def check_restart(work, db, how):
@@ -171,11 +173,12 @@ def main():
                 check_read_by_name(first)
                 print("tango_database: first start registers the server and its devices; a client finds ch1 by name")
                 cases = [
-                    ("second", db.host, f"{SERVER} runs already"),
-                    ("unreachable", f"127.0.0.1:{free_port()}", "does not answer"),
+                    ("second", db.host, INSTANCE, f"{SERVER} runs already"),
+                    ("unreachable", f"127.0.0.1:{free_port()}", INSTANCE, "does not answer"),
+                    ("bad-name", db.host, "x;touch\ttouched", "may hold only letters"),
                 ]
-                for name, host, why in cases:
-                    check_refused_start(f"{work}/{name}", host, why)
+                for name, host, instance, why in cases:
+                    check_refused_start(f"{work}/{name}", host, instance, why)
                     print(f"tango_database: {name} start: {why!r}, the program goes on and exits 0")
                 check_read_by_name(first)  # the first instance still serves
             finally:
