@@ -6,7 +6,11 @@ name pattern:
     tango_table.py 'corvane/*/ch*'
 Without one, name each program's port and instance (database-less servers):
     tango_table.py --nodb rack1:10000/rack1 rack2:10000/rack2
---watch SECONDS keeps printing State changes for that long (0: table only).
+--watch SECONDS keeps printing State changes for that long (0: table only):
+change events with a database; without one the States are read twice a
+second instead, as TANGO 9.3's client never hears a database-less server's
+heartbeat (it subscribes to another name than the server sends) and its
+keep-alive thread crashes ~10 s after the first subscription.
 Needs python3-tango (Debian's /usr/bin/python3).
 """
 import argparse
@@ -63,9 +67,26 @@ def main():
     if args.watch <= 0:
         return 0
 
+    def show(name, state):
+        print(f"{time.strftime('%H:%M:%S')} {name:40} {state}")
+    if args.nodb:
+        last = {}
+        end = time.monotonic() + args.watch
+        while time.monotonic() < end:
+            for name, d in proxies.items():
+                try:
+                    state = d.state()
+                except tango.DevFailed:
+                    state = "unreachable"
+                if last.get(name) != state:
+                    show(name, state)
+                    last[name] = state
+            time.sleep(0.5)
+        return 0
+
     def changed(ev):
         if not ev.err:
-            print(f"{time.strftime('%H:%M:%S')} {ev.device.dev_name():40} {ev.attr_value.value}")
+            show(ev.device.dev_name(), ev.attr_value.value)
     ids = [(d, d.subscribe_event("State", tango.EventType.CHANGE_EVENT, changed)) for d in proxies.values()]
     time.sleep(args.watch)
     for d, i in ids:

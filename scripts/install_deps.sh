@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev
   python3-pyvisa-py
   libtango-dev python3-tango libtango-tools
+  # a TANGO database for the tests that run the program with one
+  tango-db mariadb-server
 )
 
 missing=()
@@ -31,5 +33,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install_deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# tango-db would create its tables in the machine's own MariaDB; the tests
+# start a private one instead.
+echo "tango-db tango-db/dbconfig-install boolean false" | $sudo debconf-set-selections
 $sudo apt-get update
 $sudo apt-get install -y "${missing[@]}"

@@ -58,6 +58,7 @@ bool tango_link::start(const tango_config& c, bool read_only, QString& why)
     if (!server->start(config, reason)) {
         why = QString::fromStdString(reason);
         text = QStringLiteral("TANGO: ") + why;
+        server.reset(); // never started: another try (another instance name) may start it
         return false;
     }
     was_started = true;

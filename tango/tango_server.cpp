@@ -6,6 +6,7 @@
 #include <tango.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,6 +14,11 @@
 #include <future>
 #include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -481,12 +487,33 @@ void add_classes(Tango::DServer* ds)
     ds->_add_class(new studio_class("CorvaneStudio"));
 }
 
-// Runs a tango_admin command; its exit status (-1 when it could not run).
-int tango_admin(const std::string& arguments)
+// Runs tango_admin with these arguments, quietly; its exit status (-1 when
+// it could not run). No shell: names go to it as they are, and the
+// program's SIGINT/SIGQUIT handling stays as it is meanwhile (system()
+// ignores both in the whole process while the command runs).
+int tango_admin(const std::vector<std::string>& arguments)
 {
-    const std::string command = "tango_admin " + arguments + " >/dev/null 2>&1";
-    const int rc = std::system(command.c_str());
-    return rc == -1 ? -1 : WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    std::vector<std::string> args{"tango_admin"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&quiet, 1, 2);
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, "tango_admin", &quiet, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (failed)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -497,27 +524,27 @@ int tango_admin(const std::string& arguments)
 bool tango_server::impl::check_database(std::string& why)
 {
     const char* host = std::getenv("TANGO_HOST");
-    if (tango_admin("--ping-database 3") != 0) {
+    if (tango_admin({"--ping-database", "3"}) != 0) {
         why = std::string("the TANGO database at ") + (host ? host : "(TANGO_HOST not set)") +
               " does not answer (tango_admin --ping-database; is tango_admin installed?)";
         return false;
     }
     const std::string server = config.server + "/" + config.instance;
-    if (tango_admin("--check-server " + server) != 0) {
+    if (tango_admin({"--check-server", server}) != 0) {
         std::vector<std::string> names = config.device_names();
         const std::string studio = names.back();
         names.pop_back();
         std::string list;
         for (const std::string& n : names)
             list += (list.empty() ? "" : ",") + n;
-        if (tango_admin("--add-server " + server + " CorvaneChannel " + list) != 0 ||
-            tango_admin("--add-server " + server + " CorvaneStudio " + studio) != 0) {
+        if (tango_admin({"--add-server", server, "CorvaneChannel", list}) != 0 ||
+            tango_admin({"--add-server", server, "CorvaneStudio", studio}) != 0) {
             why = "the server " + server + " could not be registered in the TANGO database";
             return false;
         }
     }
     // The same instance exported and answering elsewhere would end this process too.
-    if (tango_admin("--ping-device dserver/" + server) == 0) {
+    if (tango_admin({"--ping-device", "dserver/" + server}) == 0) {
         why = "the server " + server + " runs already (its admin device answers)";
         return false;
     }
@@ -767,6 +794,9 @@ bool tango_server::available()
 
 bool tango_server::start(const tango_config& config, std::string& why)
 {
+    why = config.instance_problem();
+    if (!why.empty())
+        return false;
     if (d->ever_started.exchange(true)) {
         why = "TANGO cannot be started twice in one run; restart the program";
         return false;

@@ -1,5 +1,7 @@
 #include "tango_snapshot.h"
 
+#include <algorithm>
+
 const std::array<tango_attribute_info, tango_attr_count>& tango_attribute_table()
 {
     // Event thresholds: about one step of what the panel shows; finer
@@ -36,4 +38,14 @@ std::vector<std::string> tango_config::device_names() const
         names.push_back(prefix + "ch" + std::to_string(i));
     names.push_back(prefix + "studio");
     return names;
+}
+
+std::string tango_config::instance_problem() const
+{
+    // The member of a device name; it is also an argument of tango_admin.
+    const bool ok = !instance.empty() && std::all_of(instance.begin(), instance.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.';
+    });
+    return ok ? std::string() : "the instance \"" + instance + "\" may hold only letters, digits, '_', '-' and '.'";
 }

@@ -111,4 +111,6 @@ struct tango_config
 
     // corvane/<instance>/ch1 .. ch10, then corvane/<instance>/studio.
     std::vector<std::string> device_names() const;
+    // Empty when the instance can name TANGO devices and servers; else why not.
+    std::string instance_problem() const;
 };

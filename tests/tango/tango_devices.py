@@ -57,8 +57,19 @@ def free_port():
                 pass
 
 
+def write_settings(work, link, addresses):
+    """settings.ini for a program on the simulator at `link`: channels 1.. enabled, at these CAN addresses."""
+    conf = "[serial]\nportname=%s\nconnection_mode=true\n[device_conf]\n" % link
+    for ch, address in enumerate(addresses, 1):
+        key = "" if ch == 1 else f"_{ch}"
+        enabled = "channel_enabled" if ch == 1 else f"channel_{ch}_enabled"
+        conf += f"{enabled}=true\nedit_name{key}=CH{ch}\naddr{key}={address}\n"
+    with open(f"{work}/settings.ini", "w") as f:
+        f.write(conf + "[settings]\navailable=1\n")
+
+
 def fail(text):
-    sys.exit("tango_devices: " + text)
+    sys.exit(os.path.splitext(os.path.basename(sys.argv[0]))[0] + ": " + text)
 
 
 def wait_for(what, check, timeout=15.0, found=None):
@@ -67,7 +78,7 @@ def wait_for(what, check, timeout=15.0, found=None):
         try:
             if check():
                 return
-        except tango.DevFailed:
+        except (tango.DevFailed, OSError):
             pass
         time.sleep(0.1)
     fail("timed out waiting for " + what + (": " + found() if found else ""))
@@ -76,16 +87,12 @@ def wait_for(what, check, timeout=15.0, found=None):
 class Studio:
     """One program with its simulator in a scratch folder."""
 
-    def __init__(self, work, extra=(), boards=True):
+    def __init__(self, work, extra=(), boards=True, tango_host=None, instance="test"):
+        """Database-less on a port of its own, or registered with the database at `tango_host`."""
         self.work, self.port, self.remote = work, free_port(), free_port()
+        self.instance, self.tango_host = instance, tango_host
         self.link, self.frames, self.control = f"{work}/dev/ttyTG0", f"{work}/frames.txt", f"{work}/control"
-        conf = "[serial]\nportname=%s\nconnection_mode=true\n[device_conf]\n" % self.link
-        for ch, (board, _) in BOARDS.items():
-            key = "" if ch == 1 else f"_{ch}"
-            enabled = "channel_enabled" if ch == 1 else f"channel_{ch}_enabled"
-            conf += f"{enabled}=true\nedit_name{key}=CH{ch}\naddr{key}={board.split(':')[1]}\n"
-        with open(f"{work}/settings.ini", "w") as f:
-            f.write(conf + "[settings]\navailable=1\n")
+        write_settings(work, self.link, [board.split(":")[1] for board, _ in BOARDS.values()])
         self.sim = None
         if boards:
             args = [SIM, "--link", self.link, "--quiet", "--settle-ms", "300", "--frames", self.frames,
@@ -97,13 +104,28 @@ class Studio:
         self.log = open(f"{work}/studio.log", "w")
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         env.pop("TANGO_HOST", None)
+        serve = ["--tango-port", str(self.port)]
+        if tango_host:
+            env["TANGO_HOST"], serve = tango_host, ["--tango"]
         self.proc = subprocess.Popen([STUDIO, "-platform", "offscreen", "--port", self.link, "--remote", str(self.remote),
-                                      "--tango-port", str(self.port), "--tango-instance", "test", *extra],
+                                      *serve, "--tango-instance", instance, *extra],
                                      cwd=work, env=env, stdout=self.log, stderr=subprocess.STDOUT)
-        wait_for("the TANGO server", lambda: self.device("studio").ping() >= 0)
+        try:
+            if tango_host:
+                wait_for("the SCPI server", lambda: self.scpi("*IDN?"), found=self.output)
+            else:
+                wait_for("the TANGO server", lambda: self.device("studio").ping() >= 0)
+        except BaseException:
+            self.stop()  # a simulator left running would keep CTest waiting on its output
+            raise
+
+    def output(self):
+        with open(f"{self.work}/studio.log") as f:
+            return f.read()
 
     def device(self, name):
-        d = tango.DeviceProxy(f"tango://127.0.0.1:{self.port}/corvane/test/{name}#dbase=no")
+        name = f"corvane/{self.instance}/{name}"
+        d = tango.DeviceProxy(name if self.tango_host else f"tango://127.0.0.1:{self.port}/{name}#dbase=no")
         d.set_timeout_millis(4000)
         return d
 
