@@ -238,17 +238,19 @@ void tst_params::unsent_input_and_late_replies()
     b.window.show();
     QCOMPARE(b.shown("temp_max_label"), QStringLiteral("40.0"));
 
-    // A second SET clicked during the first waits for it: three copies each, in order, poll paused throughout.
+    // A second SET clicked during the first's copies waits for it: three copies each, in order, poll paused throughout.
     b.frames.clear();
     b.worker().param_reading = true;
+    bool polled = false;
+    connect(&b.window, &laser_params::sig_thread_serial_write, &b.window, [&] { polled = polled || b.worker().param_reading; });
     b.spin("res_set_spin")->setValue(7);
     b.get<QAbstractButton>("res_set_but")->click();
+    QVERIFY(b.frames.isEmpty()); // the pause comes first
+    QTRY_COMPARE(b.frames.count(), 1);
     b.spin("beta_set_spin")->setValue(8);
     b.get<QAbstractButton>("bet_set_but")->click();
-    QVERIFY(!b.worker().param_reading);
-    QTRY_COMPARE(b.frames.count(), 6);
-    QVERIFY(!b.worker().param_reading);
     QVERIFY(b.write_ended());
+    QVERIFY(!polled);
     QByteArray sent;
     for (const QList<QVariant>& f : b.frames)
         sent += f.at(0).toByteArray();
