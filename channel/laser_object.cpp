@@ -373,6 +373,8 @@ void laser_object::handle_driver_message(const serial_message_struct& sm)
     const int32_t type = worker->device_type.load();
     if (driver_type::is_known(type))
         last_known_type = type;
+    if (output_command.isValid() && output_command.elapsed() < output_hold_ms && output_on() != output_commanded)
+        set_output_flag(output_commanded);
     last_reply_can_id = static_cast<int32_t>(sm.data[1]);
     last_reply.start();
 }

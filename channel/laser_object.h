@@ -65,6 +65,12 @@ public:
     // The output (laser or converter) of the board is on, as it last reported,
     // also while it is silent: an output counts until it is known to be off.
     bool output_on() const;
+    // A reply decoded this soon after an on/off command may answer a poll
+    // written before the command (the longest pass, 525 ms, plus the
+    // transport's hand-over of received frames, 250 ms, and a margin): its
+    // output flag does not undo the command. A board lost meanwhile is lost
+    // with the output as commanded.
+    static constexpr int output_hold_ms = 900;
     // The board's type, or the last one it reported while it is silent.
     int32_t commanded_type() const;
     // The channel now watches another board (CAN ID changed): what it knew goes.
@@ -229,6 +235,9 @@ private:
     // each last sent or took from the board, and the "not sent" mark.
     void watch_entry();
     std::array<QDoubleSpinBox*, 4> entry_spins() const;
+    // Each entry field's "unsent" mark as shown, in entry_spins() order: the
+    // refresh compares with this, not with the widget's property by name.
+    std::array<bool, 4> unsent_shown{};
     std::optional<double> sent_value(const QDoubleSpinBox* spin) const;
     void show_unsent();
 
@@ -253,6 +262,10 @@ private:
     // The emission sequence of the present type, switching on or off as
     // decided at the click, whatever replies arrive during its waits.
     void switch_emission(bool on);
+    // The record's output flag of the commanded type.
+    void set_output_flag(bool on);
+    QElapsedTimer output_command; // the last on/off command
+    bool output_commanded = false;
     void send_rate(pulse_model_struct& m);
     void send_voltage(pulse_model_struct& m);
 

@@ -236,7 +236,6 @@ void laser_object::switch_emission(bool on)
     if (driver_type::is_cw_family(type)) {
         cw_model_struct& m = worker->cw_model;
         send_command([&m, on](char* b, uint32_t* l) { m.set_laser_on(on ? 1 : 0, b, l); });
-        m.laser_on = on;
     } else if (type == driver_type::power_dcdc) {
         dcdc_model_struct& m = worker->dcdc_model;
         if (!on) {
@@ -248,15 +247,27 @@ void laser_object::switch_emission(bool on)
             send_command([&m](char* b, uint32_t* l) { m.set_current(m.current_set, b, l); });
         }
         send_command([&m, on](char* b, uint32_t* l) { m.set_output_on(on ? 1 : 0, b, l); });
-        m.output_on = on;
     } else if (pulse_model_struct* m = pulse_model_of(type)) {
         send_rate(*m);
         send_command([m, on](char* b, uint32_t* l) { m->set_voltage_on(on ? 1 : 0, b, l); });
         if (on)
             send_voltage(*m);
         send_command([m, on](char* b, uint32_t* l) { m->set_pulsed_laser_on(on ? 1 : 0, b, l); });
-        m->laser_on = on;
     }
+    set_output_flag(on);
+    output_commanded = on;
+    output_command.start();
+}
+
+void laser_object::set_output_flag(bool on)
+{
+    const int32_t type = commanded_type();
+    if (driver_type::is_cw_family(type))
+        worker->cw_model.laser_on = on;
+    else if (type == driver_type::power_dcdc)
+        worker->dcdc_model.output_on = on;
+    else if (pulse_model_struct* m = pulse_model_of(type))
+        m->laser_on = on;
 }
 
 void laser_object::freq_target_update(int arg1)

@@ -89,7 +89,9 @@ std::optional<double> laser_object::sent_value(const QDoubleSpinBox* spin) const
 
 void laser_object::show_unsent()
 {
-    for (QDoubleSpinBox* spin : entry_spins()) {
+    const std::array<QDoubleSpinBox*, 4> spins = entry_spins();
+    for (std::size_t i = 0; i < spins.size(); ++i) {
+        QDoubleSpinBox* const spin = spins[i];
         // A board's value read back but not yet in its field (one per refresh) is no operator's change.
         const int slot = spin == curr_spin ? sync_slot::current : spin == volt_spin ? sync_slot::voltage : sync_slot::temperature;
         if (setpoint_sync[size_t(slot)] == sync_state::adopted)
@@ -97,8 +99,9 @@ void laser_object::show_unsent()
         const std::optional<double> sent = sent_value(spin);
         // A board's value beyond the field's range is shown at the range's end (see reload_adopted).
         const bool unsent = sent && std::clamp(spin_rounded(spin, *sent), spin->minimum(), spin->maximum()) != spin->value();
-        if (unsent == spin->property("unsent").toBool())
+        if (unsent == unsent_shown[i])
             continue;
+        unsent_shown[i] = unsent;
         spin->setProperty("unsent", unsent);
         set_style_if_changed(spin, unsent ? QString::fromLatin1(unsent_style) : QString());
         spin->setToolTip(unsent ? tr("Not sent: Enter sends %1, Esc restores %2")

@@ -120,7 +120,12 @@ void poll_scheduler::serve(std::unique_lock<std::mutex>& lock, time_point t)
     // One round over the entries due now. A client may leave (or another
     // join) while its frame is delivered, so the entry is found again by
     // its client afterwards.
+    // The list's storage is kept between rounds, so a tick allocates nothing;
+    // per thread, and taken while in use, so no two rounds share it.
+    thread_local std::vector<poll_client*> spare;
     std::vector<poll_client*> due;
+    due.swap(spare);
+    due.clear();
     for (const entry& e : entries) {
         if (e.due <= t)
             due.push_back(e.client);
@@ -152,6 +157,7 @@ void poll_scheduler::serve(std::unique_lock<std::mutex>& lock, time_point t)
         delivering = nullptr;
         delivered.notify_all();
     }
+    spare.swap(due);
 }
 
 void poll_scheduler::run_thread()

@@ -385,9 +385,18 @@ private slots:
             }
             const QString sent = p->sent();
             QVERIFY2(sent == r.frames, qPrintable(QString(r.what) + ": " + sent));
+            // The reply to a poll written before the command, still on its way, does not undo it.
+            const bool on = r.frames.endsWith(":1");
+            p->feed({{pulsed ? 0xA2 : 0x90, !on}});
             p->tick();
-            QVERIFY2(button->isChecked() == (r.frames.endsWith(":1")), r.what);
+            QVERIFY2(button->isChecked() == on && p->o->output_on() == on, r.what);
         }
+        // Once a poll written after the command can have been answered, the board's word stands.
+        auto p = ready(8, false);
+        QVERIFY(p->o->request_output(true, command_origin::remote).ok());
+        QTest::qWait(laser_object::output_hold_ms + 50);
+        p->feed({{0x90, 0}});
+        QVERIFY(!p->o->output_on());
     }
 
     // Power DCDC flags of one panel ticked beside a clear one (the latch is per

@@ -295,7 +295,8 @@ def check_events_and_states(studio):
     studio.sim_command("silent 11 1")
     studio.sim_command("silent 13 1")
     wait_for("ch1 ALARM", lambda: d.state() == tango.DevState.ALARM, 10,
-             lambda: f"{d.state()} {d.status()!r}")
+             lambda: f"{d.state()} {d.status()!r}; its event log ends:\n"
+             + "\n".join((studio.device("studio").read_attribute("log").value or [])[-12:]))
     wait_for("ch3 UNKNOWN", lambda: studio.device("ch3").state() == tango.DevState.UNKNOWN, 10)
     if studio.device("ch3").read_attribute("temperature").quality != tango.AttrQuality.ATTR_INVALID:
         fail("a stale reading served as valid")
