@@ -13,9 +13,6 @@ namespace {
 constexpr std::chrono::milliseconds normal_tick{15};
 constexpr std::chrono::milliseconds mini_usb_tick{50};
 constexpr std::chrono::microseconds tick_offset{3000};
-// A tick at most this long after its instant may set the pace of a run of
-// repeating ticks; a later one would make each of them as late.
-constexpr std::chrono::microseconds max_base_lag{1500};
 // Received frames are handed on at most this often while the ticks run.
 constexpr int rx_post_ms = 250;
 
@@ -28,11 +25,6 @@ frame_pump::frame_pump(QObject* owner, std::function<void(const QByteArray&)> wr
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, &frame_pump::sl_tick);
-    // While a run of ticks lasts one repeating timer paces it: no timer is
-    // taken down and set up again at every tick.
-    ticks.setParent(this);
-    ticks.setTimerType(Qt::PreciseTimer);
-    connect(&ticks, &QTimer::timeout, this, &frame_pump::sl_tick);
     tx_batch.reserve(int(tx_frame_queue::capacity) * tx_frame_queue::slot_bytes);
 }
 
@@ -149,7 +141,7 @@ void frame_pump::sl_tick()
         // The replies are read at the next tick, with the next instant's frames.
         if (!since_rx_post.isValid() || since_rx_post.elapsed() >= rx_post_ms)
             post_received();
-        keep_ticking();
+        plan_tick(std::chrono::milliseconds(1));
         return;
     }
     // Nothing to write: the ticks stop until the source's next step. What
@@ -160,7 +152,7 @@ void frame_pump::sl_tick()
     // A line queued before the store found the ticks running and woke nobody.
     if (!tx.empty()) {
         asleep.store(false);
-        keep_ticking();
+        plan_tick(std::chrono::milliseconds(1));
         return;
     }
     rest_until(due);
@@ -197,44 +189,14 @@ void frame_pump::plan_tick(std::chrono::milliseconds at_least)
 {
     using namespace std::chrono;
     ticks_running = true;
+    const auto period = slow_pace.load(std::memory_order_relaxed) ? mini_usb_tick : normal_tick;
     const auto now = pace_clock::clock::now();
-    const auto next = pace_clock::next_slot(now + at_least, period(), tick_offset);
+    const auto next = pace_clock::next_slot(now + at_least, period, tick_offset);
     timer.start(int(ceil<milliseconds>(next - now).count()));
-}
-
-std::chrono::milliseconds frame_pump::period() const
-{
-    return slow_pace.load(std::memory_order_relaxed) ? mini_usb_tick : normal_tick;
-}
-
-void frame_pump::keep_ticking()
-{
-    using namespace std::chrono;
-    ticks_running = true;
-    const int period_ms = int(period().count());
-    // The running ticks meet every later instant. A timer held up for a
-    // whole period takes its pace from a late tick; the polling then serves
-    // that tick's frames on the next instant, the next tick finds nothing to
-    // write, and the ticks stop and start again on the grid.
-    if (ticks.isActive() && ticks.interval() == period_ms)
-        return;
-    ticks.stop();
-    // This tick's lag behind the grid becomes every later tick's: a late
-    // one plans the next tick alone, and that one tries again.
-    const auto now = pace_clock::clock::now();
-    const auto next = pace_clock::next_slot(now, period(), tick_offset);
-    const auto lag = next == now ? pace_clock::clock::duration::zero() : now - (next - period());
-    if (lag <= max_base_lag) {
-        timer.stop();
-        ticks.start(period_ms);
-        return;
-    }
-    plan_tick(milliseconds(1));
 }
 
 void frame_pump::rest_until(tick_source::time_point due)
 {
-    ticks.stop();
     const bool was_running = ticks_running;
     ticks_running = false;
     if (was_running && on_rest)

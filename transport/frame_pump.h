@@ -74,10 +74,7 @@ private slots:
 private:
     void post_received();
     void discard_queued();
-    std::chrono::milliseconds period() const;
     void plan_tick(std::chrono::milliseconds at_least);
-    // After a tick that wrote: the next one, on the same grid.
-    void keep_ticking();
     // Stops the ticks; the timer then wakes the thread for the source's next step.
     void rest_until(tick_source::time_point due);
     void sleep_until(tick_source::time_point due);
@@ -87,8 +84,7 @@ private:
     QByteArray tx_batch;           // reused for every write
     serial_message_batch rx_batch; // received since the last hand-over
     QElapsedTimer since_rx_post;
-    QTimer timer; // the first tick of a run, or the wake after it
-    QTimer ticks; // the run's later ticks
+    QTimer timer;
     bool ticks_running = false;
     std::atomic<tick_source*> source{nullptr};
     // The ticks have stopped: a producer that finds it so wakes the thread.
