@@ -188,6 +188,10 @@ void frame_pump::sl_source_changed()
 void frame_pump::plan_tick(std::chrono::milliseconds at_least)
 {
     using namespace std::chrono;
+    // A run's replies go on when it ends: within its first 250 ms, one
+    // hand-over per pass (what came before the run went on when it came).
+    if (!ticks_running)
+        since_rx_post.start();
     ticks_running = true;
     const auto period = slow_pace.load(std::memory_order_relaxed) ? mini_usb_tick : normal_tick;
     const auto now = pace_clock::clock::now();
